@@ -1,0 +1,34 @@
+#include "gpu/Device.h"
+
+namespace gpu {
+
+Device::Device(Token, std::string name, DeviceFaults faults)
+    : name_(std::move(name)),
+      faults_(faults),
+      pool_(std::make_shared<StoragePool>(keptStorageBlocks)) {}
+
+std::shared_ptr<Device> Device::create(std::string name, DeviceFaults faults) {
+    return std::make_shared<Device>(Token{}, std::move(name), faults);
+}
+
+std::shared_ptr<CommandQueue> Device::newCommandQueue() {
+    if (faults_.noCommandQueue) return nullptr;
+    return std::make_shared<CommandQueue>(shared_from_this());
+}
+
+std::shared_ptr<Texture> Device::newTexture(uint32_t width, uint32_t height) {
+    if (faults_.noTexture || width == 0 || height == 0 || width > maxTextureDimension ||
+        height > maxTextureDimension) {
+        return nullptr;
+    }
+    auto storage = pool_->acquire(size_t{width} * height * 4);
+    if (!storage.bytes) return nullptr;
+    return std::make_shared<Texture>(width, height, std::move(storage), pool_);
+}
+
+std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
+    if (device_->faults().noCommandBuffer) return nullptr;
+    return std::make_shared<CommandBuffer>();
+}
+
+}  // namespace gpu

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "gpu/CommandQueue.h"
+#include "gpu/StoragePool.h"
+#include "gpu/Texture.h"
+
+namespace gpu {
+
+// Failures a test can ask a device for, to drive the paths where the GPU gives nothing.
+struct DeviceFaults {
+    bool noCommandQueue = false;
+    bool noTexture = false;
+    bool noCommandBuffer = false;
+};
+
+class Device : public std::enable_shared_from_this<Device> {
+public:
+    static constexpr uint32_t maxTextureDimension = 16384;
+    // Released textures whose storage is kept for reuse.
+    static constexpr size_t keptStorageBlocks = 2;
+
+    struct Token {};  // restricts construction to the factories below
+    Device(Token, std::string name, DeviceFaults faults);
+
+    // The system's OpenGL 3.3 core device, or none when no such context can be made.
+    // Needs a QGuiApplication; defined in the OpenGL part of this layer.
+    static std::shared_ptr<Device> systemDefault();
+    // A device with CPU storage only, for tools, benchmarks and tests.
+    static std::shared_ptr<Device> create(std::string name = "CPU", DeviceFaults faults = {});
+
+    const std::string& name() const { return name_; }
+    DeviceFaults& faults() { return faults_; }
+
+    std::shared_ptr<CommandQueue> newCommandQueue();
+    // A new BGRA8Unorm texture whose texels are unspecified until written; none when a side
+    // exceeds `maxTextureDimension`, a side is 0, or memory runs out.
+    std::shared_ptr<Texture> newTexture(uint32_t width, uint32_t height);
+
+    const StoragePool& storagePool() const { return *pool_; }
+
+private:
+    std::string name_;
+    DeviceFaults faults_;
+    std::shared_ptr<StoragePool> pool_;
+};
+
+}  // namespace gpu

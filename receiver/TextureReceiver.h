@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gpu/CommandQueue.h"
+#include "gpu/Device.h"
+#include "gpu/Texture.h"
+#include "receiver/FileHandle.h"
+#include "receiver/ReceiverPlatform.h"
+#include "receiver/SharedFrameHeader.h"
+#include "receiver/SharedMapping.h"
+#include "receiver/WillChangeSignal.h"
+
+// Takes each new frame the host writes into the shared frame file, makes it a texture, relays
+// it and publishes the state the window shows. Lives on the main thread only.
+class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
+    struct Token {};
+
+public:
+    // None when construction cannot complete; the reason has been logged.
+    static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::Device> device,
+                                                   ReceiverPlatform platform);
+    TextureReceiver(Token, std::shared_ptr<gpu::Device> device, ReceiverPlatform platform);
+    ~TextureReceiver();
+    TextureReceiver(const TextureReceiver&) = delete;
+    TextureReceiver& operator=(const TextureReceiver&) = delete;
+
+    // Published state; each assignment emits `objectWillChange` first.
+    const std::shared_ptr<gpu::Texture>& currentTexture() const { return currentTexture_; }
+    bool isReceiving() const { return isReceiving_; }
+    int64_t lastFrameNumber() const { return lastFrameNumber_; }
+    double fps() const { return fps_; }
+    WillChangeSignal objectWillChange;
+
+    void newFrameAvailable();
+    void checkForNewFrame();
+
+    // Inspection for tests and diagnostics.
+    const std::deque<double>& frameTimeHistory() const { return frameTimeHistory_; }
+    double lastFrameTime() const { return lastFrameTime_; }
+    bool hasMappedMemory() const { return mappedMemory_ != nullptr; }
+    bool hasLockFile() const { return lockFileHandle_.has_value(); }
+    bool isWaitingForSharedFile() const { return waitingForSharedFile_; }
+
+private:
+    enum class Attach { Attached, NotYet, Failed };
+
+    bool construct();
+    Attach attachSharedFile(bool atConstruction);
+    bool setupNotificationObserver();
+    void startPolling();
+    void processFrame(const SharedFrameHeader& header);
+    void measureFrameRate();
+    void logProgress(const SharedFrameHeader& header);
+    void warnOncePerFrame(uint32_t frameNumber, const std::string& text);
+    std::optional<SharedFrameHeader> readHeader();
+    bool copyPixels(const SharedFrameHeader& header, gpu::Texture& texture);
+
+    template <typename T, typename V>
+    void publish(T& field, V&& value) {
+        objectWillChange.emit();
+        field = std::forward<V>(value);
+    }
+
+    // Published.
+    std::shared_ptr<gpu::Texture> currentTexture_;
+    bool isReceiving_ = false;
+    int64_t lastFrameNumber_ = 0;
+    double fps_ = 0.0;
+
+    std::shared_ptr<gpu::Device> device_;
+    ReceiverPlatform platform_;
+    std::optional<FileHandle> fileHandle_;
+    std::unique_ptr<SharedMapping> mappedMemory_;
+    std::optional<FileHandle> lockFileHandle_;
+    const int64_t maxDataSize_ = SharedFrameHeader::maxDataSize;
+    double lastFrameTime_ = 0.0;
+    std::deque<double> frameTimeHistory_;
+    std::unique_ptr<RelayServer> syphonServer_;
+    std::shared_ptr<gpu::CommandQueue> commandQueue_;
+    std::unique_ptr<RepeatingTimer> pollingTimer_;
+
+    std::filesystem::path frameFileLocation_;
+    std::filesystem::path lockFileLocation_;
+    bool waitingForSharedFile_ = false;
+    bool attachFailureReported_ = false;
+    bool shortFileReported_ = false;
+    std::optional<uint32_t> lastWarnedFrame_;
+    bool runsTeardown_ = true;
+};

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite beside private daemons under a
+# virtual X display; then runs it again in an AddressSanitizer + UBSan build.
+#   scripts/test.sh            everything
+#   LMV_SANITIZERS=0 scripts/test.sh   the plain build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+  scripts/with-daemons.sh xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$dir" --output-on-failure --timeout 300
+}
+
+echo "== Release build =="
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+if [ "${LMV_SANITIZERS:-1}" != 0 ]; then
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_odr_violation=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DLMV_SANITIZE=ON
+fi
