@@ -9,13 +9,13 @@ namespace gpu {
 class Device;
 
 class CommandQueue {
-public:
+  public:
     explicit CommandQueue(std::shared_ptr<Device> device) : device_(std::move(device)) {}
 
     // A fresh command buffer, or none when the device has none to give.
     std::shared_ptr<CommandBuffer> commandBuffer();
 
-private:
+  private:
     std::shared_ptr<Device> device_;
 };
 

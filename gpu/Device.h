@@ -18,7 +18,7 @@ struct DeviceFaults {
 };
 
 class Device : public std::enable_shared_from_this<Device> {
-public:
+  public:
     static constexpr uint32_t maxTextureDimension = 16384;
     // Released textures whose storage is kept for reuse.
     static constexpr size_t keptStorageBlocks = 2;
@@ -42,7 +42,7 @@ public:
 
     const StoragePool& storagePool() const { return *pool_; }
 
-private:
+  private:
     std::string name_;
     DeviceFaults faults_;
     std::shared_ptr<StoragePool> pool_;

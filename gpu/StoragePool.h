@@ -11,7 +11,7 @@ namespace gpu {
 // Keeps the pixel storage of released textures for the next texture of the same size, so that a
 // new frame is copied into pages that are already mapped instead of freshly faulted ones.
 class StoragePool {
-public:
+  public:
     struct Block {
         std::unique_ptr<uint8_t[]> bytes;
         size_t size = 0;
@@ -25,7 +25,7 @@ public:
 
     size_t keptBlocks() const;
 
-private:
+  private:
     mutable std::mutex mutex_;  // textures may be released by any holder
     std::vector<Block> kept_;
     size_t maxKeptBlocks_;

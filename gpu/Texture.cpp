@@ -37,8 +37,7 @@ void Texture::replaceRegion(const Region& region, int mipmapLevel, const void* b
     }
 }
 
-void Texture::getBytes(void* out, size_t bytesPerRow, const Region& region,
-                       int mipmapLevel) const {
+void Texture::getBytes(void* out, size_t bytesPerRow, const Region& region, int mipmapLevel) const {
     if (!contains(region, mipmapLevel)) return;
     const size_t rowBytes = size_t{region.size.width} * 4;
     auto* target = static_cast<uint8_t*>(out);

@@ -14,7 +14,7 @@ enum class PixelFormat { BGRA8Unorm = 80 };
 // A 2D BGRA8Unorm texture with managed storage: its texels live in CPU memory as tightly packed
 // rows, and each GPU consumer uploads them itself once per texture object.
 class Texture {
-public:
+  public:
     Texture(uint32_t width, uint32_t height, StoragePool::Block storage,
             std::shared_ptr<StoragePool> pool);
     ~Texture();
@@ -37,7 +37,7 @@ public:
     const uint8_t* contents() const { return storage_.bytes.get(); }
     uint8_t* mutableContents() { return storage_.bytes.get(); }
 
-private:
+  private:
     bool contains(const Region& region, int mipmapLevel) const;
 
     uint32_t width_;

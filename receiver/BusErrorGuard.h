@@ -6,7 +6,7 @@
 // Reads of a shared mapping raise SIGBUS when the file has shrunk under them. The guard runs a
 // read so that such a fault ends the read instead of the process.
 class BusErrorGuard {
-public:
+  public:
     // Runs `read()`; false when it was cut short by SIGBUS. `read` must own nothing that needs
     // destroying, since a fault leaves it without unwinding.
     template <typename Read>
@@ -16,6 +16,6 @@ public:
             &read);
     }
 
-private:
+  private:
     static bool runWithGuard(void (*function)(void*), void* context);
 };

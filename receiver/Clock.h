@@ -2,7 +2,7 @@
 
 // The monotonic clock of the frame-rate estimate, in seconds.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual double now() = 0;
 };

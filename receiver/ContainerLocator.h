@@ -6,7 +6,7 @@
 
 // Finds the folder an application group shares with the host.
 class ContainerLocator {
-public:
+  public:
     virtual ~ContainerLocator() = default;
     virtual std::optional<std::filesystem::path> containerDirectory(
         std::string_view groupIdentifier) = 0;

@@ -11,8 +11,8 @@ std::optional<FileHandle> FileHandle::openForUpdating(const std::filesystem::pat
                                                       std::string& failure) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        failure = "The file \"" + path.filename().string() + "\" couldn't be opened: " +
-                  std::strerror(errno) + " (" + path.string() + ")";
+        failure = "The file \"" + path.filename().string() +
+                  "\" couldn't be opened: " + std::strerror(errno) + " (" + path.string() + ")";
         return std::nullopt;
     }
     return FileHandle(fd);

@@ -7,7 +7,7 @@
 
 // An open file descriptor, closed on destruction; errors from the close are ignored.
 class FileHandle {
-public:
+  public:
     // Opens `path` for reading and writing, never creating it. None on failure, with the
     // system's description in `failure`.
     static std::optional<FileHandle> openForUpdating(const std::filesystem::path& path,
@@ -24,7 +24,7 @@ public:
     int64_t length() const;
     void close();
 
-private:
+  private:
     explicit FileHandle(int fd) : fd_(fd) {}
     int fd_ = -1;
 };

@@ -4,7 +4,7 @@
 
 // Where the system's log lines go, one event a line.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void line(std::string_view text) = 0;
 };

@@ -5,7 +5,7 @@
 
 // The host's system-wide new-frame notification. Callbacks run on the main thread.
 class NotificationCenter {
-public:
+  public:
     virtual ~NotificationCenter() = default;
     // Registers `callback` for notifications called `name` from any sender, filed under
     // `observer`. False, with the reason in `failure`, when no registration can be made.

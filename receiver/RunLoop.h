@@ -5,7 +5,7 @@
 #include <memory>
 
 class RepeatingTimer {
-public:
+  public:
     virtual ~RepeatingTimer() = default;
     // Stops the timer for good; no tick is delivered after this returns.
     virtual void invalidate() = 0;
@@ -13,7 +13,7 @@ public:
 
 // The main thread's run loop: jobs posted to it run later, one at a time, in posting order.
 class RunLoop {
-public:
+  public:
     virtual ~RunLoop() = default;
     virtual void post(std::function<void()> job) = 0;
     // Calls `tick` on the main thread every `interval` until the timer is invalidated or

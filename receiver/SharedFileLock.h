@@ -5,7 +5,7 @@
 // Holds a shared flock on the lock file for one read window. Without a descriptor (no lock
 // file) it does nothing; a failed flock call lets the read go ahead unlocked.
 class SharedFileLock {
-public:
+  public:
     explicit SharedFileLock(int fd) : fd_(fd) {
         if (fd_ >= 0) ::flock(fd_, LOCK_SH);
     }
@@ -18,6 +18,6 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_;
 };

@@ -6,7 +6,7 @@
 
 // A read-only shared mapping of a file, unmapped (same length) on destruction.
 class SharedMapping {
-public:
+  public:
     // None when mmap fails.
     static std::unique_ptr<SharedMapping> mapReadOnly(int fd, size_t length);
     ~SharedMapping();
@@ -16,7 +16,7 @@ public:
     const uint8_t* bytes() const { return bytes_; }
     size_t length() const { return length_; }
 
-private:
+  private:
     SharedMapping(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
     const uint8_t* bytes_;
     size_t length_;

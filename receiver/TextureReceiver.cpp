@@ -21,8 +21,8 @@ bool fileExists(const std::filesystem::path& path) {
 std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::Device> device,
                                                          ReceiverPlatform platform) {
     if (!device) return nullptr;
-    auto receiver = std::make_shared<TextureReceiver>(Token{}, std::move(device),
-                                                      std::move(platform));
+    auto receiver =
+        std::make_shared<TextureReceiver>(Token{}, std::move(device), std::move(platform));
     if (!receiver->construct()) return nullptr;  // releasing it runs the teardown if due
     return receiver;
 }
@@ -214,10 +214,10 @@ bool TextureReceiver::copyPixels(const SharedFrameHeader& header, gpu::Texture& 
     const int64_t length = fileHandle_->length();
     if (length >= 0 && static_cast<uint64_t>(length) < SharedFrameHeader::headerSize + needed) {
         lock.unlock();
-        warnOncePerFrame(header.frameNumber,
-                         "⚠️ Frame #" + std::to_string(header.frameNumber) + " skipped: the " +
-                             "shared file holds " + std::to_string(length) + " bytes, fewer " +
-                             "than its header announces");
+        warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
+                                                 " skipped: the " + "shared file holds " +
+                                                 std::to_string(length) + " bytes, fewer " +
+                                                 "than its header announces");
         return false;
     }
     const uint8_t* pixels = mappedMemory_->bytes() + SharedFrameHeader::headerSize;
@@ -244,12 +244,12 @@ void TextureReceiver::processFrame(const SharedFrameHeader& header) {
         return;
     }
     if (!header.rowsFitData()) {
-        warnOncePerFrame(header.frameNumber,
-                         "⚠️ Frame #" + std::to_string(header.frameNumber) + " skipped: " +
-                             std::to_string(header.height) + " rows of " +
-                             std::to_string(header.width) + " pixels, " +
-                             std::to_string(header.bytesPerRow) + " bytes apart, do not fit " +
-                             "its data size of " + std::to_string(header.dataSize));
+        warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
+                                                 " skipped: " + std::to_string(header.height) +
+                                                 " rows of " + std::to_string(header.width) +
+                                                 " pixels, " + std::to_string(header.bytesPerRow) +
+                                                 " bytes apart, do not fit " + "its data size of " +
+                                                 std::to_string(header.dataSize));
         return;
     }
 

@@ -21,7 +21,7 @@
 class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     struct Token {};
 
-public:
+  public:
     // None when construction cannot complete; the reason has been logged.
     static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::Device> device,
                                                    ReceiverPlatform platform);
@@ -47,7 +47,7 @@ public:
     bool hasLockFile() const { return lockFileHandle_.has_value(); }
     bool isWaitingForSharedFile() const { return waitingForSharedFile_; }
 
-private:
+  private:
     enum class Attach { Attached, NotYet, Failed };
 
     bool construct();

@@ -5,7 +5,7 @@
 
 // A payload-free signal emitted before each assignment to a published field.
 class WillChangeSignal {
-public:
+  public:
     using Slot = std::function<void()>;
 
     int connect(Slot slot) {
@@ -21,7 +21,7 @@ public:
         for (const auto& entry : slots) entry.slot();
     }
 
-private:
+  private:
     struct Entry {
         int id;
         Slot slot;

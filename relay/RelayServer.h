@@ -10,7 +10,7 @@
 
 // Hands each frame texture on to other applications.
 class RelayServer {
-public:
+  public:
     virtual ~RelayServer() = default;
     // Encodes the relay of `imageRegion` of `texture` on `commandBuffer`; the frame leaves when
     // the buffer is committed. `flipped` true keeps texture row 0 as the top row.
@@ -24,7 +24,7 @@ public:
 // Makes relay servers. A server may exist yet not be announced (its daemon is missing); then
 // `failure` says why, and the server keeps trying to announce itself.
 class RelayServerFactory {
-public:
+  public:
     struct Result {
         std::unique_ptr<RelayServer> server;
         std::string failure;

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 class FakeRunLoop::Timer : public RepeatingTimer {
-public:
+  public:
     explicit Timer(std::shared_ptr<TimerState> state) : state_(std::move(state)) {}
     ~Timer() override { invalidate(); }
     void invalidate() override { state_->valid = false; }
 
-private:
+  private:
     std::shared_ptr<TimerState> state_;
 };
 
@@ -78,7 +78,7 @@ std::vector<std::string> Journal::logLines() const {
 namespace {
 
 class RecordingRelay : public RelayServer {
-public:
+  public:
     RecordingRelay(std::shared_ptr<Journal> journal,
                    std::shared_ptr<std::vector<std::shared_ptr<Publication>>> publications)
         : journal_(std::move(journal)), publications_(std::move(publications)) {}
@@ -97,7 +97,7 @@ public:
     }
     void stop() override { journal_->entries.push_back("relay: stop"); }
 
-private:
+  private:
     std::shared_ptr<Journal> journal_;
     std::shared_ptr<std::vector<std::shared_ptr<Publication>>> publications_;
 };

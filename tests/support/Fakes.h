@@ -14,7 +14,7 @@
 
 // A run loop whose jobs and ticks run only when the test says so.
 class FakeRunLoop : public RunLoop {
-public:
+  public:
     void post(std::function<void()> job) override { jobs.push_back(std::move(job)); }
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
                                                       std::function<void()> tick) override;
@@ -29,7 +29,7 @@ public:
     std::vector<std::chrono::nanoseconds> scheduledIntervals;
     bool refuseTimers = false;
 
-private:
+  private:
     struct TimerState {
         std::function<void()> tick;
         bool valid = true;
@@ -39,7 +39,7 @@ private:
 };
 
 class FakeNotificationCenter : public NotificationCenter {
-public:
+  public:
     bool addObserver(const void* observer, const std::string& name, std::function<void()> callback,
                      std::string& failure) override;
     void removeObserver(const void* observer) override;
@@ -52,7 +52,7 @@ public:
 };
 
 class FakeContainerLocator : public ContainerLocator {
-public:
+  public:
     explicit FakeContainerLocator(std::optional<std::filesystem::path> directory)
         : directory_(std::move(directory)) {}
     std::optional<std::filesystem::path> containerDirectory(std::string_view group) override {
@@ -61,12 +61,12 @@ public:
     }
     std::string askedFor;
 
-private:
+  private:
     std::optional<std::filesystem::path> directory_;
 };
 
 class FakeClock : public Clock {
-public:
+  public:
     double now() override { return time; }
     double time = 1000.0;
 };
@@ -74,17 +74,17 @@ public:
 // Records every log line and every relay call into one ordered journal, so that tests can check
 // the order of log lines against server calls.
 class Journal {
-public:
+  public:
     std::vector<std::string> entries;
     std::vector<std::string> logLines() const;
 };
 
 class RecordingLog : public LogSink {
-public:
+  public:
     explicit RecordingLog(std::shared_ptr<Journal> journal) : journal_(std::move(journal)) {}
     void line(std::string_view text) override { journal_->entries.emplace_back(text); }
 
-private:
+  private:
     std::shared_ptr<Journal> journal_;
 };
 
@@ -96,7 +96,7 @@ struct Publication {
 };
 
 class RecordingRelayFactory : public RelayServerFactory {
-public:
+  public:
     explicit RecordingRelayFactory(std::shared_ptr<Journal> journal)
         : journal_(std::move(journal)) {}
     Result create(const std::string& name, std::shared_ptr<gpu::Device> device) override;
@@ -106,7 +106,7 @@ public:
     std::shared_ptr<std::vector<std::shared_ptr<Publication>>> publications =
         std::make_shared<std::vector<std::shared_ptr<Publication>>>();
 
-private:
+  private:
     std::shared_ptr<Journal> journal_;
 };
 

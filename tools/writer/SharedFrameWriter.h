@@ -10,7 +10,7 @@
 // The host's side of the shared frame file: creates both files and writes frames the way the
 // reader relies on, pixels first and the header last, all under an exclusive flock.
 class SharedFrameWriter {
-public:
+  public:
     struct Options {
         bool createLockFile = true;
         // Length the frame file is given at creation (the full slot unless a test wants less).
@@ -49,7 +49,7 @@ public:
     const std::filesystem::path& lockPath() const { return lockPath_; }
     uint8_t* slot() { return slot_; }
 
-private:
+  private:
     SharedFrameWriter() = default;
 
     std::filesystem::path framePath_;

@@ -14,8 +14,7 @@ TestPattern::Bgra TestPattern::quadrantColour(uint32_t x, uint32_t y, uint32_t w
     return right ? bottomRight : bottomLeft;
 }
 
-std::vector<uint8_t> TestPattern::quadrants(uint32_t width, uint32_t height,
-                                            uint32_t bytesPerRow) {
+std::vector<uint8_t> TestPattern::quadrants(uint32_t width, uint32_t height, uint32_t bytesPerRow) {
     std::vector<uint8_t> pixels(size_t{bytesPerRow} * height, 0x5A);
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = pixels.data() + size_t{y} * bytesPerRow;

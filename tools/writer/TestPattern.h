@@ -10,10 +10,10 @@ struct TestPattern {
     struct Bgra {
         uint8_t b, g, r, a;
     };
-    static constexpr Bgra topLeft{40, 30, 220, 255};      // red
-    static constexpr Bgra topRight{50, 200, 20, 255};     // green
-    static constexpr Bgra bottomLeft{230, 60, 10, 255};   // blue
-    static constexpr Bgra bottomRight{20, 180, 250, 255}; // yellow
+    static constexpr Bgra topLeft{40, 30, 220, 255};       // red
+    static constexpr Bgra topRight{50, 200, 20, 255};      // green
+    static constexpr Bgra bottomLeft{230, 60, 10, 255};    // blue
+    static constexpr Bgra bottomRight{20, 180, 250, 255};  // yellow
     static constexpr Bgra bar{255, 255, 255, 255};
 
     static Bgra quadrantColour(uint32_t x, uint32_t y, uint32_t width, uint32_t height);
