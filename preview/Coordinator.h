@@ -68,4 +68,6 @@ class MetalTextureView::Coordinator {
     std::shared_ptr<gpu::Texture> texture_;
     std::unique_ptr<UploadedTexture> uploaded_;
     uint64_t draws_ = 0;
+    uint64_t uploads_ = 0;
+    uint64_t textureAllocations_ = 0;
 };
