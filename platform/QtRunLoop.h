@@ -1,0 +1,14 @@
+#pragma once
+
+#include "receiver/RunLoop.h"
+
+// The main thread's Qt event loop. A job is a queued call on the application object, so jobs
+// run one at a time, in posting order, each on its own (none is merged or dropped). Needs a
+// QCoreApplication (or QApplication); without one a job has no loop to run on and is dropped.
+class QtRunLoop : public RunLoop {
+  public:
+    void post(std::function<void()> job) override;
+    // A timerfd-driven timer; see TimerFdTimer.
+    std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
+                                                      std::function<void()> tick) override;
+};

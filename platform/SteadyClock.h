@@ -1,0 +1,9 @@
+#pragma once
+
+#include "receiver/Clock.h"
+
+// The system's monotonic clock (std::chrono::steady_clock), in seconds.
+class SteadyClock : public Clock {
+  public:
+    double now() override;
+};
