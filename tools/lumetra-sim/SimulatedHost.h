@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/lumetra-sim/SimOptions.h"
+#include "tools/writer/SharedFrameWriter.h"
+
+// Writes the test pattern into the frame slot, keeping the writer's rules: everything under the
+// exclusive lock, the header last. The quadrants are written with the first frame only; later
+// frames only move the bar, so that even 4K frames cost little.
+class SimulatedHost {
+    struct Token {};
+
+  public:
+    // Creates the folder and both files. None, with the reason in `failure`, when it cannot.
+    static std::unique_ptr<SimulatedHost> create(const SimOptions& options,
+                                                 const std::filesystem::path& directory,
+                                                 std::string& failure);
+    SimulatedHost(Token, const SimOptions& options, std::unique_ptr<SharedFrameWriter> writer);
+
+    void writeFrame(uint32_t frameNumber);
+    const SharedFrameWriter& writer() const { return *writer_; }
+
+  private:
+    uint32_t width_;
+    uint32_t height_;
+    uint32_t bytesPerRow_;
+    std::unique_ptr<SharedFrameWriter> writer_;
+    std::optional<uint32_t> previousFrame_;  // none until the quadrants are in the slot
+};
