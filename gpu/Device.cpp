@@ -17,6 +17,7 @@ std::shared_ptr<CommandQueue> Device::newCommandQueue() {
 }
 
 std::shared_ptr<Texture> Device::newTexture(uint32_t width, uint32_t height) {
+    if (faults_.onNewTexture) faults_.onNewTexture();
     if (faults_.noTexture || width == 0 || height == 0 || width > maxTextureDimension ||
         height > maxTextureDimension) {
         return nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,8 @@ struct DeviceFaults {
     bool noCommandQueue = false;
     bool noTexture = false;
     bool noCommandBuffer = false;
+    // Runs as each texture is asked for, so a test can act between a frame's two lock windows.
+    std::function<void()> onNewTexture;
 };
 
 class Device : public std::enable_shared_from_this<Device> {

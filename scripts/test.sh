@@ -3,6 +3,7 @@
 # virtual X display; then runs it again in an AddressSanitizer + UBSan build.
 #   scripts/test.sh            everything
 #   LMV_SANITIZERS=0 scripts/test.sh   the plain build only
+#   LMV_FUZZ_SECONDS=0 scripts/test.sh  without the short fuzz run (default 60 s)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,4 +26,9 @@ if [ "${LMV_SANITIZERS:-1}" != 0 ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DLMV_SANITIZE=ON
+fi
+
+if [ "${LMV_FUZZ_SECONDS:-60}" != 0 ]; then
+  echo "== Fuzzing the frame checks for ${LMV_FUZZ_SECONDS:-60} s =="
+  scripts/fuzz.sh "${LMV_FUZZ_SECONDS:-60}"
 fi
