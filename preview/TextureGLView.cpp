@@ -1,5 +1,6 @@
 #include "preview/TextureGLView.h"
 
+#include <QEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
@@ -62,4 +63,27 @@ void TextureGLView::resizeGL(int width, int height) {
 
 void TextureGLView::paintGL() {
     if (delegate_) delegate_->draw(*this);
+}
+
+void TextureGLView::showEvent(QShowEvent* event) {
+    QOpenGLWidget::showEvent(event);
+    watchExposure();
+}
+
+// Qt shows the retained picture again when the window is exposed; the view draws afresh too, so
+// that an exposed preview always shows the texture it holds now.
+void TextureGLView::watchExposure() {
+    QWindow* window = this->window()->windowHandle();
+    if (window == watchedWindow_) return;
+    if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+    watchedWindow_ = window;
+    if (window) window->installEventFilter(this);
+}
+
+bool TextureGLView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == watchedWindow_ && event->type() == QEvent::Expose &&
+        watchedWindow_->isExposed()) {
+        update();
+    }
+    return QOpenGLWidget::eventFilter(watched, event);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QOpenGLWidget>
+#include <QPointer>
+#include <QWindow>
 #include <memory>
 
 #include "preview/MetalTextureView.h"
@@ -8,8 +10,9 @@
 class QOpenGLFunctions_3_3_Core;
 
 // The GPU view of the preview: an OpenGL 3.3 core widget whose drawing is done by its delegate,
-// the coordinator. It draws when Qt repaints it (a hand-over, an expose, a resize), never on a
-// timer. A new drawable starts opaque black, and a skipped draw leaves the last picture in place.
+// the coordinator. It draws when a texture is handed over (through update()), when its window
+// is exposed and when it is resized; never on a timer. A new drawable starts opaque black, and a
+// skipped draw leaves the last picture in place.
 class TextureGLView : public QOpenGLWidget {
   public:
     explicit TextureGLView(QWidget* parent = nullptr);
@@ -30,11 +33,15 @@ class TextureGLView : public QOpenGLWidget {
     void initializeGL() override;
     void resizeGL(int width, int height) override;
     void paintGL() override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void contextWillDestroy();
+    void watchExposure();
 
     std::shared_ptr<gpu::Device> device_;
     std::shared_ptr<MetalTextureView::Coordinator> delegate_;
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
+    QPointer<QWindow> watchedWindow_;  // the window whose exposure redraws the view
 };
