@@ -44,7 +44,9 @@ TEST(Device, RefusesTexturesItCannotMakeAndHonoursFaults) {
     device->faults().noTexture = true;
     EXPECT_FALSE(device->newTexture(4, 4));
 
-    auto faulty = gpu::Device::create("faulty", {.noCommandQueue = true});
+    gpu::DeviceFaults noQueue;
+    noQueue.noCommandQueue = true;
+    auto faulty = gpu::Device::create("faulty", noQueue);
     EXPECT_FALSE(faulty->newCommandQueue());
     auto queue = device->newCommandQueue();
     ASSERT_TRUE(queue);

@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <thread>
 
 #include "receiver/BusErrorGuard.h"
@@ -34,7 +36,16 @@ TEST(BusErrorGuard, AReadPastTheEndOfAShrunkFileEndsTheReadNotTheProcess) {
 TEST(BusErrorGuardDeathTest, ABusErrorOutsideTheGuardStillEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     BusErrorGuard::run([] {});  // the handler is installed
-    EXPECT_EXIT(::raise(SIGBUS), testing::KilledBySignal(SIGBUS), "");
+    // Handed on to whoever handled it before (the default action, or a sanitizer's report).
+    const auto endedAbnormally = [](int status) {
+        return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    };
+    EXPECT_EXIT(
+        {
+            ::raise(SIGBUS);
+            std::exit(0);
+        },
+        endedAbnormally, "");
 }
 
 // Without a lock file nothing stops a host from cutting the file while a frame is copied.
