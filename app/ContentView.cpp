@@ -1,0 +1,222 @@
+#include "app/ContentView.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QMetaObject>
+#include <cmath>
+
+#include "app/FrameSnapshot.h"
+#include "app/StatusBar.h"
+#include "app/SystemColors.h"
+#include "app/TextureReceiverState.h"
+#include "app/WaitingPanel.h"
+#include "platform/QtReceiverPlatform.h"
+#include "preview/Coordinator.h"
+#include "preview/FatalReport.h"
+#include "receiver/TextureReceiver.h"
+#include "relay/PipeWireRelayFactory.h"
+
+namespace {
+
+constexpr int minimumContentWidth = 640;
+constexpr int minimumContentHeight = 480;
+constexpr const char* fatalLocation = "LMVuzadivirur/ContentView";
+
+}  // namespace
+
+std::unique_ptr<ContentView> ContentView::create(QWidget* parent) {
+    std::shared_ptr<gpu::Device> device = gpu::Device::systemDefault();
+    if (!device) fatalReport(fatalLocation, "Metal is not supported on this device");
+
+    // One log for the receiver, its relay and the snapshot export.
+    ReceiverPlatform platform = makeQtReceiverPlatform(nullptr);
+    platform.relay = std::make_shared<PipeWireRelayFactory>(platform.log);
+    std::shared_ptr<TextureReceiver> receiver = TextureReceiver::create(device, platform);
+    if (!receiver) {
+        fatalReport(fatalLocation,
+                    "Failed to initialize TextureReceiver - check App Group entitlements");
+    }
+    return std::make_unique<ContentView>(
+        std::move(device), std::make_shared<TextureReceiverState>(receiver), platform.log, parent);
+}
+
+ContentView::ContentView(std::shared_ptr<gpu::Device> device,
+                         std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
+                         QWidget* parent)
+    : QWidget(parent),
+      device_(std::move(device)),
+      _textureReceiver(std::move(receiver)),
+      log_(std::move(log)),
+      note_(new QLabel(this)),
+      waitingPanel_(new WaitingPanel(this)),
+      statusBar_(new StatusBar(this)) {
+    setObjectName("contentView");
+    setMinimumSize(minimumContentWidth, minimumContentHeight);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    // The note keeps the default text style, but the default foreground of a light desktop theme
+    // is black, which would vanish on the black background: it gets a light colour of its own.
+    note_->setObjectName("compatibilityNote");
+    QPalette notePalette = note_->palette();
+    notePalette.setColor(QPalette::WindowText, SystemColors::noteText());
+    note_->setPalette(notePalette);
+    note_->setAlignment(Qt::AlignCenter);
+    note_->setWordWrap(true);
+    note_->setText(tr("Note: LM Vuzadivirur requires Lumetra 2.5 or later to be installed."));
+
+    connect(statusBar_, &StatusBar::saveRequested, this, &ContentView::saveCurrentFrame);
+    willChangeConnection_ =
+        _textureReceiver->objectWillChange().connect([this] { scheduleEvaluation(); });
+    evaluate();
+}
+
+ContentView::~ContentView() {
+    _textureReceiver->objectWillChange().disconnect(willChangeConnection_);
+}
+
+void ContentView::scheduleEvaluation() {
+    // However many changes come before the next pass of the event loop, that pass evaluates once.
+    if (evaluationPending_) return;
+    evaluationPending_ = true;
+    QMetaObject::invokeMethod(this, &ContentView::evaluate, Qt::QueuedConnection);
+}
+
+void ContentView::evaluate() {
+    evaluationPending_ = false;
+    ++evaluations_;
+    const std::shared_ptr<gpu::Texture> texture = _textureReceiver->currentTexture();
+
+    if (texture) {
+        showPreview(texture);
+        previewTextureSize_ =
+            QSize(static_cast<int>(texture->width()), static_cast<int>(texture->height()));
+    } else {
+        removePreview();
+        previewTextureSize_.reset();
+    }
+    waitingPanel_->setVisible(!texture);
+
+    StatusBar::State state;
+    state.isReceiving = _textureReceiver->isReceiving();
+    state.lastFrameNumber = _textureReceiver->lastFrameNumber();
+    state.fps = _textureReceiver->fps();
+    state.textureSize = previewTextureSize_;
+    statusBar_->present(state);
+    layoutContent();
+}
+
+void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
+    const MetalTextureView value{texture, device_};
+    if (!preview_) {
+        coordinator_ = value.makeCoordinator();
+        preview_ = value.makeNSView(coordinator_, this);
+        preview_->setObjectName("preview");
+        preview_->lower();
+        preview_->show();
+    }
+    value.updateNSView(preview_, *coordinator_);
+}
+
+void ContentView::removePreview() {
+    if (!preview_) return;
+    // The preview leaves the window: its view and its coordinator go together.
+    preview_->hide();
+    preview_->deleteLater();
+    preview_ = nullptr;
+    coordinator_.reset();
+}
+
+void ContentView::resizeEvent(QResizeEvent*) { layoutContent(); }
+
+void ContentView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QWidget::changeEvent(event);
+}
+
+void ContentView::retranslate() {
+    note_->setText(tr("Note: LM Vuzadivirur requires Lumetra 2.5 or later to be installed."));
+    waitingPanel_->retranslate();
+    evaluate();
+}
+
+void ContentView::layoutContent() {
+    const int w = width();
+    const int h = height();
+    const int noteHeight = note_->heightForWidth(w);
+    const int barHeight = statusBar_->sizeHint().height();
+
+    // The middle of the column: the preview, as large as the texture's aspect ratio allows in
+    // the space the note and the bar leave, or the waiting panel at its own height.
+    QSize middle;
+    if (previewTextureSize_) {
+        const double ratio = static_cast<double>(previewTextureSize_->width()) /
+                             static_cast<double>(previewTextureSize_->height());
+        const int offeredHeight = std::max(0, h - noteHeight - barHeight);
+        if (offeredHeight * ratio <= w) {
+            middle = QSize(static_cast<int>(std::lround(offeredHeight * ratio)), offeredHeight);
+        } else {
+            middle = QSize(w, std::min(offeredHeight, static_cast<int>(std::lround(w / ratio))));
+        }
+    } else {
+        middle = QSize(w, waitingPanel_->layoutHeight());
+    }
+
+    const int columnHeight = noteHeight + middle.height() + barHeight;
+    const int top = (h - columnHeight) / 2;
+    note_->setGeometry(0, top, w, noteHeight);
+    const QRect slot((w - middle.width()) / 2, top + noteHeight, middle.width(), middle.height());
+    if (preview_) {
+        preview_->setGeometry(slot);
+    } else {
+        waitingPanel_->place(QRect(0, slot.y(), w, slot.height()));
+    }
+    statusBar_->setGeometry(0, slot.bottom() + 1, w, barHeight);
+}
+
+void ContentView::saveCurrentFrame() {
+    std::shared_ptr<gpu::Texture> texture = _textureReceiver->currentTexture();
+    if (!texture) return;
+    const int64_t frameNumber = _textureReceiver->lastFrameNumber();
+
+    // Not modal: frames keep coming while it is open, and each click opens a dialog of its own
+    // holding the frame of that click.
+    auto* dialog = new QFileDialog(this);
+    dialog->setObjectName("saveDialog");
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(tr("PNG image (*.png)"));
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    dialog->setOption(QFileDialog::ReadOnly, false);  // new folders may be made in it
+    dialog->selectFile(QStringLiteral("frame_%1.png").arg(static_cast<qlonglong>(frameNumber)));
+    dialog->setWindowModality(Qt::NonModal);
+    connect(dialog, &QFileDialog::finished, this, [this, dialog, texture](int result) {
+        writeSnapshot(result, dialog, texture);
+        dialog->deleteLater();
+    });
+    dialog->show();
+}
+
+void ContentView::writeSnapshot(int result, QFileDialog* dialog,
+                                std::shared_ptr<gpu::Texture> texture) {
+    if (result != QDialog::Accepted || dialog == nullptr || !texture) return;
+    const QStringList files = dialog->selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return;
+    const QString path = QDir::toNativeSeparators(files.first());
+
+    const QImage image = FrameSnapshot::makeImage(*texture);
+    if (image.isNull()) return;
+    const std::optional<QByteArray> png = FrameSnapshot::encodePng(image);
+    if (!png) return;
+
+    QString error;
+    if (FrameSnapshot::writeFile(path, *png, error)) {
+        log_->line("✅ Frame saved to: " + path.toStdString());
+    } else {
+        log_->line("❌ Failed to save frame: " + error.toStdString());
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "app/ReceiverState.h"
+#include "gpu/Device.h"
+#include "preview/MetalTextureView.h"
+#include "receiver/LogSink.h"
+
+class QFileDialog;
+class StatusBar;
+class WaitingPanel;
+
+// The window's root widget. It owns the window's receiver for its whole life and lays the
+// window out from the receiver's published values: the compatibility note, the live preview (or
+// the waiting panel until the first frame) and the status bar, one centred column on black.
+class ContentView : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Takes the system's GPU device and builds the window's receiver on the real platform. Stops
+    // the process with a fatal report when either cannot be had.
+    static std::unique_ptr<ContentView> create(QWidget* parent = nullptr);
+
+    // A view over any receiver state, with the device it was made with and the log that the
+    // snapshot export writes to.
+    ContentView(std::shared_ptr<gpu::Device> device, std::shared_ptr<ReceiverState> receiver,
+                std::shared_ptr<LogSink> log, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    // The Save PNG button's action: shows a save dialog for the frame on screen.
+    void saveCurrentFrame();
+    // The save dialog's completion: writes `texture` where the user confirmed, and logs how it
+    // went; does nothing when the dialog was cancelled.
+    void writeSnapshot(int result, QFileDialog* dialog, std::shared_ptr<gpu::Texture> texture);
+
+    // How often the layout has been evaluated from the receiver's values.
+    int evaluationCount() const { return evaluations_; }
+    // The preview widget while a texture is shown, else null.
+    QWidget* previewWidget() const { return preview_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void scheduleEvaluation();
+    void evaluate();
+    void showPreview(const std::shared_ptr<gpu::Texture>& texture);
+    void removePreview();
+    void layoutContent();
+    void retranslate();
+
+    std::shared_ptr<gpu::Device> device_;
+    // The window's receiver (its state-object holder): kept and observed for the view's life.
+    std::shared_ptr<ReceiverState> _textureReceiver;
+    std::shared_ptr<LogSink> log_;
+    int willChangeConnection_ = 0;
+    bool evaluationPending_ = false;
+    int evaluations_ = 0;
+
+    QLabel* note_;
+    WaitingPanel* waitingPanel_;
+    StatusBar* statusBar_;
+    // The shown preview: its widget (owned as a child) and its coordinator, kept together.
+    QWidget* preview_ = nullptr;
+    std::shared_ptr<MetalTextureView::Coordinator> coordinator_;
+    // The aspect of the texture the last evaluation showed, for layouts between evaluations.
+    std::optional<QSize> previewTextureSize_;
+};

@@ -1,0 +1,31 @@
+#include "app/LMVuzadivirurApp.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QSurfaceFormat>
+
+#include "app/QuitOnSignals.h"
+#include "app/Translations.h"
+#include "preview/MetalTextureView.h"
+
+int LMVuzadivirurApp::main(int argc, char** argv) {
+    // Before the application object, so that every GL context shares the preview's format.
+    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lm-vuzadivirur"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("lm-vuzadivirur"));
+
+    const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
+    const Translations translations(QLocale::system());
+    {
+        LMVuzadivirurApp app;
+        QApplication::exec();
+    }  // the window and its receiver are gone before the process ends
+    return 0;
+}
+
+LMVuzadivirurApp::LMVuzadivirurApp() : window_(ContentView::create()) {
+    window_->setWindowTitle(tr("LM Vuzadivirur"));
+    window_->resize(960, 680);
+    window_->show();
+}

@@ -1,0 +1,106 @@
+#include "app/StatusBar.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+
+#include "app/LocalizedText.h"
+#include "app/SystemColors.h"
+#include "app/TextStyle.h"
+#include "receiver/DecimalFormat.h"
+
+namespace {
+
+constexpr int padding = 8;
+constexpr int itemSpacing = 8;
+constexpr int indicatorSpacing = 8;
+
+}  // namespace
+
+StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
+    setObjectName("statusBar");
+    QPalette barPalette = palette();
+    barPalette.setColor(QPalette::WindowText, Qt::white);  // every text without its own colour
+    setPalette(barPalette);
+
+    dot_ = new StatusDot(this);
+    dot_->setObjectName("statusDot");
+    state_ = captionLabel("stateLabel");
+    frame_ = captionLabel("frameLabel");
+    separatorAfterFrame_ = captionLabel("separatorAfterFrame");
+    rate_ = captionLabel("rateLabel");
+    separatorBeforeSize_ = captionLabel("separatorBeforeSize");
+    size_ = captionLabel("sizeLabel");
+    separatorBeforeButton_ = captionLabel("separatorBeforeButton");
+
+    saveButton_ = new QPushButton(this);
+    saveButton_->setObjectName("saveButton");
+    saveButton_->setFlat(true);
+    saveButton_->setCursor(Qt::PointingHandCursor);
+    const QColor blue = SystemColors::blue();
+    saveButton_->setStyleSheet(QStringLiteral("QPushButton { color: white; border: none; "
+                                              "background-color: rgba(%1, %2, %3, 179); "
+                                              "padding: 4px 8px; border-radius: 4px; }")
+                                   .arg(blue.red())
+                                   .arg(blue.green())
+                                   .arg(blue.blue()));
+    connect(saveButton_, &QPushButton::clicked, this, &StatusBar::saveRequested);
+
+    auto* indicator = new QHBoxLayout;
+    indicator->setContentsMargins(0, 0, 0, 0);
+    indicator->setSpacing(indicatorSpacing);
+    indicator->addWidget(dot_, 0, Qt::AlignVCenter);
+    indicator->addWidget(state_, 0, Qt::AlignVCenter);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(padding, padding, padding, padding);
+    row->setSpacing(itemSpacing);
+    row->addLayout(indicator);
+    row->addStretch(1);
+    for (QWidget* item :
+         {static_cast<QWidget*>(frame_), static_cast<QWidget*>(separatorAfterFrame_),
+          static_cast<QWidget*>(rate_), static_cast<QWidget*>(separatorBeforeSize_),
+          static_cast<QWidget*>(size_), static_cast<QWidget*>(separatorBeforeButton_),
+          static_cast<QWidget*>(saveButton_)}) {
+        row->addWidget(item, 0, Qt::AlignVCenter);
+    }
+    present(State{});
+}
+
+QLabel* StatusBar::captionLabel(const char* name) {
+    auto* label = new QLabel(this);
+    label->setObjectName(name);
+    label->setFont(TextStyle::caption(font()));
+    return label;
+}
+
+void StatusBar::present(const State& state) {
+    dot_->setColor(state.isReceiving ? SystemColors::green() : SystemColors::red());
+    state_->setText(state.isReceiving ? tr("Connected") : tr("Disconnected"));
+
+    const QString bullet = tr("•");
+    frame_->setText(fillIntegers(tr("Frame #%lld"), {state.lastFrameNumber}));
+    separatorAfterFrame_->setText(bullet);
+    // The rate is shown as made, with a full stop in every locale; it is not translated.
+    rate_->setText(QString::fromStdString(formatOneDecimal(state.fps)) + QStringLiteral(" fps"));
+    separatorBeforeSize_->setText(bullet);
+    if (state.textureSize) {
+        size_->setText(fillIntegers(tr("%lld×%lld"),
+                                    {state.textureSize->width(), state.textureSize->height()}));
+    }
+    separatorBeforeButton_->setText(bullet);
+    saveButton_->setText(tr("Save PNG"));
+
+    const bool withSize = state.isReceiving && state.textureSize.has_value();
+    frame_->setVisible(state.isReceiving);
+    separatorAfterFrame_->setVisible(state.isReceiving);
+    rate_->setVisible(state.isReceiving);
+    separatorBeforeSize_->setVisible(withSize);
+    size_->setVisible(withSize);
+    separatorBeforeButton_->setVisible(state.isReceiving);
+    saveButton_->setVisible(state.isReceiving);
+}
+
+void StatusBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.7));
+}

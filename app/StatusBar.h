@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSize>
+#include <QWidget>
+#include <cstdint>
+#include <optional>
+
+#include "app/StatusDot.h"
+
+// The bar along the bottom of the window: the connection dot and word, and while frames arrive
+// the frame number, the rate, the size (when there is a texture) and the Save PNG button.
+class StatusBar : public QWidget {
+    Q_OBJECT
+
+  public:
+    struct State {
+        bool isReceiving = false;
+        int64_t lastFrameNumber = 0;
+        double fps = 0.0;
+        std::optional<QSize> textureSize;
+    };
+
+    explicit StatusBar(QWidget* parent = nullptr);
+    void present(const State& state);
+    QPushButton* saveButton() const { return saveButton_; }
+
+  Q_SIGNALS:
+    void saveRequested();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QLabel* captionLabel(const char* name);
+
+    StatusDot* dot_;
+    QLabel* state_;
+    QLabel* frame_;
+    QLabel* separatorAfterFrame_;
+    QLabel* rate_;
+    QLabel* separatorBeforeSize_;
+    QLabel* size_;
+    QLabel* separatorBeforeButton_;
+    QPushButton* saveButton_;
+};

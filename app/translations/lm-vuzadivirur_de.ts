@@ -1,0 +1,60 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en">
+<context>
+    <name>ContentView</name>
+    <message>
+        <source>Note: LM Vuzadivirur requires Lumetra 2.5 or later to be installed.</source>
+        <translation>Hinweis: LM Vuzadivirur setzt eine Installation von Lumetra 2.5 oder neuer voraus.</translation>
+    </message>
+    <message>
+        <source>PNG image (*.png)</source>
+        <translation>PNG-Bild (*.png)</translation>
+    </message>
+</context>
+<context>
+    <name>LMVuzadivirurApp</name>
+    <message>
+        <source>LM Vuzadivirur</source>
+        <translation>LM Vuzadivirur</translation>
+    </message>
+</context>
+<context>
+    <name>StatusBar</name>
+    <message>
+        <source>Connected</source>
+        <translation>Verbunden</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Getrennt</translation>
+    </message>
+    <message>
+        <source>•</source>
+        <translation>•</translation>
+    </message>
+    <message>
+        <source>Frame #%lld</source>
+        <translation>Bild Nr. %lld</translation>
+    </message>
+    <message>
+        <source>%lld×%lld</source>
+        <translation>%lld×%lld</translation>
+    </message>
+    <message>
+        <source>Save PNG</source>
+        <translation>Als PNG sichern</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingPanel</name>
+    <message>
+        <source>Waiting for Lumetra...</source>
+        <translation>Warte auf Lumetra …</translation>
+    </message>
+    <message>
+        <source>Start visualizing in Lumetra to see output here</source>
+        <translation>Starten Sie die Visualisierung in Lumetra, um die Ausgabe hier zu sehen</translation>
+    </message>
+</context>
+</TS>
