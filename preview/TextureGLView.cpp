@@ -14,6 +14,9 @@ TextureGLView::TextureGLView(QWidget* parent) : QOpenGLWidget(parent) {
 }
 
 TextureGLView::~TextureGLView() {
+    // QOpenGLWidget destroys the context after this part of the view is gone: the signal must not
+    // reach it then.
+    disconnect(contextConnection_);
     if (!gl_) return;
     makeCurrent();
     contextWillDestroy();
@@ -35,7 +38,8 @@ QSize TextureGLView::drawableSize() const { return size() * devicePixelRatio(); 
 
 void TextureGLView::initializeGL() {
     // Qt makes a new context when the view moves to another window; GL objects go with the old.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+    disconnect(contextConnection_);
+    contextConnection_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
         contextWillDestroy();
         doneCurrent();

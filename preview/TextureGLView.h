@@ -43,5 +43,6 @@ class TextureGLView : public QOpenGLWidget {
     std::shared_ptr<gpu::Device> device_;
     std::shared_ptr<MetalTextureView::Coordinator> delegate_;
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
+    QMetaObject::Connection contextConnection_;
     QPointer<QWindow> watchedWindow_;  // the window whose exposure redraws the view
 };

@@ -12,6 +12,7 @@
 #include "gpu/Device.h"
 #include "preview/Coordinator.h"
 #include "shaders/ShaderLibrary.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
 
 namespace {
 
@@ -59,5 +60,7 @@ int main(int argc, char** argv) {
     window.resize(64, 64);
     window.show();
     QTimer::singleShot(5000, &application, [] { QApplication::exit(stillAlive); });
-    return application.exec();
+    const int status = application.exec();
+    keepGlDriversLoaded();
+    return status;
 }
