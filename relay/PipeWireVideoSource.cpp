@@ -1,0 +1,34 @@
+#include "relay/PipeWireVideoSource.h"
+
+#include "relay/VideoSourceSession.h"
+
+std::unique_ptr<PipeWireVideoSource> PipeWireVideoSource::create(const std::string& name,
+                                                                 std::shared_ptr<LogSink> log,
+                                                                 std::string& failure) {
+    auto session = VideoSourceSession::create(name, std::move(log), failure);
+    if (!session) return nullptr;
+    return std::make_unique<PipeWireVideoSource>(Token{}, std::move(session));
+}
+
+PipeWireVideoSource::PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSession> session)
+    : session_(std::move(session)) {}
+
+PipeWireVideoSource::~PipeWireVideoSource() = default;
+
+void PipeWireVideoSource::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+                                              gpu::CommandBuffer& commandBuffer,
+                                              gpu::Rect imageRegion, bool flipped) {
+    // The buffer may be committed after the server is gone: it then relays nothing.
+    std::weak_ptr<VideoSourceSession> session = session_;
+    commandBuffer.encode([session, texture = std::move(texture), imageRegion, flipped] {
+        if (auto live = session.lock()) live->publish(texture, imageRegion, flipped);
+    });
+}
+
+void PipeWireVideoSource::stop() { session_->stop(); }
+
+uint64_t PipeWireVideoSource::copiedFrames() const { return session_->copiedFrames(); }
+
+bool PipeWireVideoSource::isConnected() const { return session_->isConnected(); }
+
+bool PipeWireVideoSource::isStreaming() const { return session_->isStreaming(); }

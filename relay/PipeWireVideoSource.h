@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "receiver/LogSink.h"
+#include "relay/RelayServer.h"
+
+class VideoSourceSession;
+
+// The relay server on Linux: a PipeWire video source node (media.class Video/Source) that
+// carries every published frame as BGRA at the frame's own size. It runs on the main thread's Qt
+// event loop, and looks for the daemon again whenever it is missing or goes away.
+class PipeWireVideoSource : public RelayServer {
+    struct Token {};
+
+  public:
+    // None only when PipeWire cannot run here at all. Otherwise a server, which is announced
+    // unless `failure` says why not; it then announces itself once the daemon appears.
+    static std::unique_ptr<PipeWireVideoSource> create(const std::string& name,
+                                                       std::shared_ptr<LogSink> log,
+                                                       std::string& failure);
+    PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSession> session);
+    ~PipeWireVideoSource() override;
+
+    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
+                             bool flipped) override;
+    void stop() override;
+
+    // Inspection for tests and benchmarks.
+    uint64_t copiedFrames() const;
+    bool isConnected() const;
+    bool isStreaming() const;
+
+  private:
+    std::shared_ptr<VideoSourceSession> session_;
+};

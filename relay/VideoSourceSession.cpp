@@ -1,0 +1,149 @@
+#include "relay/VideoSourceSession.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include "relay/PipeWireContext.h"
+#include "relay/PipeWireCore.h"
+#include "relay/PipeWireLoop.h"
+#include "relay/PixelRegion.h"
+#include "relay/RelayFrame.h"
+#include "relay/VideoSourceStream.h"
+
+std::shared_ptr<VideoSourceSession> VideoSourceSession::create(std::string name,
+                                                               std::shared_ptr<LogSink> log,
+                                                               std::string& failure) {
+    auto loop = PipeWireLoop::create(failure);
+    if (!loop) return nullptr;
+    auto session = std::make_shared<VideoSourceSession>(Token{}, std::move(name), std::move(log),
+                                                        std::move(loop));
+    if (!session->connect(failure)) session->retryTimer_->start();
+    return session;
+}
+
+VideoSourceSession::VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
+                                       std::unique_ptr<PipeWireLoop> loop)
+    : name_(std::move(name)),
+      log_(std::move(log)),
+      loop_(std::move(loop)),
+      retryTimer_(std::make_unique<QTimer>()),
+      deferred_(std::make_unique<QObject>()) {
+    retryTimer_->setInterval(retryIntervalMs);
+    // A frame that waited for a renegotiation leaves once its buffers have come.
+    loop_->setAfterDispatch([this] {
+        if (stream_) stream_->sendPending();
+    });
+    QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(), [this] { retry(); });
+}
+
+VideoSourceSession::~VideoSourceSession() { stop(); }
+
+void VideoSourceSession::stop() {
+    stopped_ = true;
+    retryTimer_.reset();
+    deferred_.reset();
+    releaseConnection();
+    // In the order PipeWire needs: stream and core are gone; then the context, then the loop.
+    context_.reset();
+    loop_.reset();
+}
+
+bool VideoSourceSession::connect(std::string& failure) {
+    if (!context_) {
+        context_ = PipeWireContext::create(*loop_, failure);
+        if (!context_) return false;
+    }
+    core_ = PipeWireCore::connect(
+        *context_, [this](const std::string& reason) { connectionLost(reason); }, failure);
+    if (!core_) return false;
+    stream_ = VideoSourceStream::create(
+        *core_, name_, lastSize_, [this](const std::string& reason) { streamFailed(reason); },
+        failure);
+    if (!stream_) {
+        core_.reset();
+        return false;
+    }
+    return true;
+}
+
+void VideoSourceSession::releaseConnection() {
+    if (stream_) copiedBefore_ += stream_->sentFrames();
+    stream_.reset();
+    core_.reset();
+}
+
+void VideoSourceSession::connectionLost(const std::string& reason) {
+    if (connectionBroken_ || stopped_) return;
+    connectionBroken_ = true;
+    log_->line("❌ Syphon server '" + name_ + "' lost PipeWire: " + reason +
+               " (frames are not relayed until it returns)");
+    recover();
+}
+
+void VideoSourceSession::streamFailed(const std::string& reason) {
+    if (streamBroken_ || stopped_) return;
+    streamBroken_ = true;
+    if (!connectionBroken_) {
+        log_->line("⚠️ Syphon server '" + name_ + "' stream failed: " + reason +
+                   "; announcing it again");
+    }
+    recover();
+}
+
+void VideoSourceSession::recover() {
+    if (recoveryScheduled_) return;
+    recoveryScheduled_ = true;
+    // PipeWire objects are not destroyed inside their own callbacks: the work waits for the
+    // next pass of the event loop.
+    QMetaObject::invokeMethod(
+        deferred_.get(),
+        [this] {
+            recoveryScheduled_ = false;
+            if (connectionBroken_) {
+                releaseConnection();
+                connectionBroken_ = false;
+                streamBroken_ = false;
+                retryTimer_->start();
+            } else if (streamBroken_) {
+                if (stream_) copiedBefore_ += stream_->sentFrames();
+                stream_.reset();
+                streamBroken_ = false;
+                std::string failure;
+                stream_ = VideoSourceStream::create(
+                    *core_, name_, lastSize_,
+                    [this](const std::string& reason) { streamFailed(reason); }, failure);
+                if (!stream_) {
+                    releaseConnection();
+                    retryTimer_->start();
+                }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void VideoSourceSession::retry() {
+    std::string failure;
+    if (!connect(failure)) return;  // still missing; the timer goes on
+    retryTimer_->stop();
+    log_->line("✅ Syphon server '" + name_ + "' connected to PipeWire");
+}
+
+void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,
+                                 const gpu::Rect& region, bool flipped) {
+    if (stopped_ || !texture) return;
+    const auto pixels = PixelRegion::fromRect(region, texture->width(), texture->height());
+    if (!pixels) return;
+    lastSize_ = FrameSize{pixels->width, pixels->height};
+    if (!stream_ || connectionBroken_ || streamBroken_) return;
+    stream_->offer(lastSize_);
+    // No consumer, no cost: the frame is not even held. (A renegotiation keeps the stream
+    // streaming, so a frame of a new size waits in the stream for its buffers.)
+    if (!stream_->isStreaming()) return;
+    stream_->submit(RelayFrame{texture, *pixels, flipped});
+}
+
+uint64_t VideoSourceSession::copiedFrames() const {
+    return copiedBefore_ + (stream_ ? stream_->sentFrames() : 0);
+}
+
+bool VideoSourceSession::isStreaming() const { return stream_ && stream_->isStreaming(); }

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "gpu/Region.h"
+#include "gpu/Texture.h"
+#include "receiver/LogSink.h"
+#include "relay/FrameSize.h"
+
+class PipeWireContext;
+class PipeWireCore;
+class PipeWireLoop;
+class QObject;
+class QTimer;
+class VideoSourceStream;
+
+// Everything behind one relay server: the PipeWire loop, context, connection and stream, and
+// the reconnection to a daemon that is missing or went away. Main thread only.
+class VideoSourceSession {
+    struct Token {};
+
+  public:
+    // How often a missing daemon is looked for again.
+    static constexpr int retryIntervalMs = 500;
+    // What the stream offers before the first frame says otherwise.
+    static constexpr FrameSize initialSize{1920, 1080};
+
+    // None when not even a loop can be made; otherwise a session, which is connected unless
+    // `failure` says why not (it then keeps trying).
+    static std::shared_ptr<VideoSourceSession> create(std::string name,
+                                                      std::shared_ptr<LogSink> log,
+                                                      std::string& failure);
+    VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
+                       std::unique_ptr<PipeWireLoop> loop);
+    ~VideoSourceSession();
+    VideoSourceSession(const VideoSourceSession&) = delete;
+    VideoSourceSession& operator=(const VideoSourceSession&) = delete;
+
+    // Relays `region` of `texture` to the consumers streaming now; copies nothing without one.
+    void publish(const std::shared_ptr<gpu::Texture>& texture, const gpu::Rect& region,
+                 bool flipped);
+    // Withdraws the stream and lets go of PipeWire; nothing is relayed afterwards.
+    void stop();
+
+    uint64_t copiedFrames() const;
+    bool isConnected() const { return core_ != nullptr; }
+    bool isStreaming() const;
+
+  private:
+    bool connect(std::string& failure);
+    void releaseConnection();
+    void connectionLost(const std::string& reason);
+    void streamFailed(const std::string& reason);
+    void recover();
+    void retry();
+
+    std::string name_;
+    std::shared_ptr<LogSink> log_;
+    std::unique_ptr<PipeWireLoop> loop_;
+    std::unique_ptr<PipeWireContext> context_;
+    std::unique_ptr<PipeWireCore> core_;
+    std::unique_ptr<VideoSourceStream> stream_;
+    std::unique_ptr<QTimer> retryTimer_;
+    // Context of deferred calls: they die with it.
+    std::unique_ptr<QObject> deferred_;
+
+    FrameSize lastSize_ = initialSize;
+    uint64_t copiedBefore_ = 0;  // by streams already gone
+    bool stopped_ = false;
+    bool recoveryScheduled_ = false;
+    bool connectionBroken_ = false;
+    bool streamBroken_ = false;
+};

@@ -1,0 +1,203 @@
+#include "relay/VideoSourceStream.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/format-utils.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "relay/FrameCopy.h"
+#include "relay/PipeWireCore.h"
+#include "relay/VideoFormatParams.h"
+
+struct VideoSourceStream::Callbacks {
+    static void stateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
+                             const char* error) {
+        auto* self = static_cast<VideoSourceStream*>(data);
+        if (state == PW_STREAM_STATE_STREAMING) {
+            self->sendPending();
+        } else if (state == PW_STREAM_STATE_ERROR && self->failed_) {
+            self->failed_(error ? error : "stream error");
+        }
+    }
+
+    static void paramChanged(void* data, uint32_t id, const spa_pod* param) {
+        if (id == SPA_PARAM_Format) static_cast<VideoSourceStream*>(data)->formatChanged(param);
+    }
+
+    static void addBuffer(void* data, pw_buffer*) {
+        auto* self = static_cast<VideoSourceStream*>(data);
+        ++self->buffers_;
+        self->awaitingBuffers_ = false;  // buffers come after the format they are made for
+    }
+
+    static void removeBuffer(void* data, pw_buffer*) {
+        auto* self = static_cast<VideoSourceStream*>(data);
+        if (self->buffers_ > 0) --self->buffers_;
+    }
+
+    static void process(void* data) { static_cast<VideoSourceStream*>(data)->fillBuffer(); }
+
+    static const pw_stream_events& events() {
+        static const pw_stream_events events = [] {
+            pw_stream_events e{};
+            e.version = PW_VERSION_STREAM_EVENTS;
+            e.state_changed = &stateChanged;
+            e.param_changed = &paramChanged;
+            e.add_buffer = &addBuffer;
+            e.remove_buffer = &removeBuffer;
+            e.process = &process;
+            return e;
+        }();
+        return events;
+    }
+};
+
+std::unique_ptr<VideoSourceStream> VideoSourceStream::create(PipeWireCore& core,
+                                                             const std::string& name,
+                                                             FrameSize offered,
+                                                             FailureHandler failed,
+                                                             std::string& failure) {
+    pw_properties* properties = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Camera",
+        PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION,
+        name.c_str(), nullptr);
+    if (!properties) {
+        failure = std::string("cannot make stream properties: ") + std::strerror(errno);
+        return nullptr;
+    }
+    // The stream takes the properties, even when it cannot be made.
+    pw_stream* stream = pw_stream_new(core.get(), name.c_str(), properties);
+    if (!stream) {
+        failure = std::string("cannot make a PipeWire stream: ") + std::strerror(errno);
+        return nullptr;
+    }
+    auto source = std::make_unique<VideoSourceStream>(Token{}, stream, offered, std::move(failed));
+    if (!source->connect(failure)) return nullptr;
+    return source;
+}
+
+VideoSourceStream::VideoSourceStream(Token, pw_stream* stream, FrameSize offered,
+                                     FailureHandler failed)
+    : stream_(stream),
+      listener_(std::make_unique<spa_hook>()),
+      offered_(offered),
+      failed_(std::move(failed)) {
+    spa_zero(*listener_);
+    pw_stream_add_listener(stream_, listener_.get(), &Callbacks::events(), this);
+}
+
+VideoSourceStream::~VideoSourceStream() {
+    // No callbacks into a half-destroyed object: the listener goes first.
+    spa_hook_remove(listener_.get());
+    pw_stream_destroy(stream_);
+}
+
+bool VideoSourceStream::connect(std::string& failure) {
+    std::array<uint8_t, 1024> storage{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, storage.data(), storage.size());
+    const spa_pod* params[] = {videoFormatParams::enumFormat(builder, offered_)};
+    const auto flags =
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS);
+    const int result = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
+    if (result < 0) {
+        failure = std::string("cannot announce the PipeWire stream: ") + std::strerror(-result);
+        return false;
+    }
+    return true;
+}
+
+bool VideoSourceStream::isStreaming() const {
+    return pw_stream_get_state(stream_, nullptr) == PW_STREAM_STATE_STREAMING;
+}
+
+void VideoSourceStream::offer(FrameSize size) {
+    if (size == offered_) return;
+    offered_ = size;
+    std::array<uint8_t, 1024> storage{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, storage.data(), storage.size());
+    const spa_pod* params[] = {videoFormatParams::enumFormat(builder, offered_)};
+    pw_stream_update_params(stream_, params, 1);
+}
+
+void VideoSourceStream::submit(RelayFrame frame) {
+    pending_ = std::move(frame);
+    sendPending();
+}
+
+bool VideoSourceStream::canSend(const RelayFrame& frame) const {
+    return negotiated_ == frame.size() && !awaitingBuffers_ && buffers_ > 0;
+}
+
+void VideoSourceStream::sendPending() {
+    if (!pending_ || !canSend(*pending_) || !isStreaming()) return;
+    pw_stream_trigger_process(stream_);
+}
+
+void VideoSourceStream::formatChanged(const spa_pod* format) {
+    negotiated_.reset();
+    awaitingBuffers_ = true;
+    if (!format) return;  // the consumer went away
+    uint32_t mediaType = 0;
+    uint32_t mediaSubtype = 0;
+    if (spa_format_parse(format, &mediaType, &mediaSubtype) < 0 ||
+        mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+        return;
+    }
+    spa_video_info_raw info{};
+    if (spa_format_video_raw_parse(format, &info) < 0 || info.format != SPA_VIDEO_FORMAT_BGRA ||
+        info.size.width == 0 || info.size.height == 0) {
+        return;
+    }
+    negotiated_ = FrameSize{info.size.width, info.size.height};
+
+    std::array<uint8_t, 1024> storage{};
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, storage.data(), storage.size());
+    const spa_pod* params[] = {videoFormatParams::buffers(builder, *negotiated_),
+                               videoFormatParams::headerMeta(builder)};
+    pw_stream_update_params(stream_, params, 2);
+}
+
+void VideoSourceStream::fillBuffer() {
+    if (!pending_ || !canSend(*pending_)) return;
+    const RelayFrame frame = std::move(*pending_);
+    pending_.reset();  // sent now or dropped: a consumer that holds every buffer misses it
+
+    pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
+    if (!buffer) return;
+    spa_buffer* spaBuffer = buffer->buffer;
+    spa_data& plane = spaBuffer->datas[0];
+    const FrameSize size = frame.size();
+    if (!plane.data || plane.maxsize < size.bytes() || !plane.chunk) {
+        if (plane.chunk) plane.chunk->size = 0;
+        pw_stream_queue_buffer(stream_, buffer);
+        return;
+    }
+    copyFrameRows(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
+                  frame.flipped, static_cast<uint8_t*>(plane.data), size.stride());
+    plane.chunk->offset = 0;
+    plane.chunk->size = static_cast<uint32_t>(size.bytes());
+    plane.chunk->stride = static_cast<int32_t>(size.stride());
+    plane.chunk->flags = SPA_CHUNK_FLAG_NONE;
+
+    auto* header = static_cast<spa_meta_header*>(
+        spa_buffer_find_meta_data(spaBuffer, SPA_META_Header, sizeof(spa_meta_header)));
+    if (header) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        header->flags = 0;
+        header->offset = 0;
+        header->pts = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+        header->dts_offset = 0;
+        header->seq = sequence_++;
+    }
+    pw_stream_queue_buffer(stream_, buffer);
+    ++sent_;
+}
