@@ -74,7 +74,9 @@ void DBusNotificationCenter::disconnect(Registration& registration) {
         connection_.disconnect(QString(), QString(), registration.interface, registration.member,
                                registration.receiver.get(), deliverSlot);
     }
-    // A receiver whose callback is running is deleted once the delivery is over.
+    // A receiver whose callback is running is deleted once the delivery is over; signals
+    // already queued for it meanwhile find it inactive.
+    registration.receiver->deactivate();
     if (registration.receiver->isDelivering()) {
         registration.receiver.release()->deleteLater();
     } else {

@@ -5,6 +5,7 @@ DBusSignalReceiver::DBusSignalReceiver(std::function<void()> callback)
 
 void DBusSignalReceiver::deliver() {
     const auto callback = callback_;
+    if (!callback) return;
     delivering_ = true;
     (*callback)();
     delivering_ = false;

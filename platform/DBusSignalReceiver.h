@@ -13,8 +13,10 @@ class DBusSignalReceiver : public QObject {
     explicit DBusSignalReceiver(std::function<void()> callback);
     // True while the callback runs; the object must then outlive the delivery.
     bool isDelivering() const { return delivering_; }
+    // No callback from now on, also for signals whose delivery is already queued.
+    void deactivate() { callback_.reset(); }
 
-  public slots:
+  public Q_SLOTS:
     void deliver();
 
   private:
