@@ -1,0 +1,111 @@
+// Preview figures on this machine's OpenGL: uploading and drawing one new 3840x2160 frame
+// texture into a 1280x720 view, waited for with glFinish; redrawing the same texture (no upload)
+// as the part that is drawing alone; and the whole path to the screen through Qt's composition.
+// Runs under a display (xvfb-run on machines without one).
+#include <QApplication>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QSurfaceFormat>
+#include <QTest>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "gpu/Device.h"
+#include "preview/Coordinator.h"
+#include "preview/TextureGLView.h"
+#include "tools/writer/TestPattern.h"
+
+namespace {
+
+using Stopwatch = std::chrono::steady_clock;
+constexpr uint32_t frameWidth = 3840;
+constexpr uint32_t frameHeight = 2160;
+constexpr int samples = 25;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "preview-bench: %s\n", what);
+    std::exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QApplication application(argc, argv);
+
+    const auto device = gpu::Device::create();
+    const std::vector<uint8_t> pattern =
+        TestPattern::quadrants(frameWidth, frameHeight, frameWidth * 4);
+    // A new texture object holding a full frame, made outside the timed part.
+    auto newFrame = [&] {
+        auto texture = device->newTexture(frameWidth, frameHeight);
+        if (!texture) fail("no texture");
+        std::memcpy(texture->mutableContents(), pattern.data(), pattern.size());
+        return texture;
+    };
+
+    QWidget window;
+    const MetalTextureView value{newFrame(), device};
+    const auto coordinator = value.makeCoordinator();
+    auto* view = static_cast<TextureGLView*>(value.makeNSView(coordinator, &window));
+    value.updateNSView(view, *coordinator);
+    view->setGeometry(0, 0, 1280, 720);
+    window.resize(1280, 720);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) fail("the window was never exposed");
+    if (!QTest::qWaitFor([&] { return coordinator->counters().draws > 0; }, 10000)) {
+        fail("the view never drew");
+    }
+
+    // Draws as the view's paint does, into its drawable, and waits until the GPU has finished.
+    auto drawAndFinish = [&] {
+        view->makeCurrent();
+        const auto start = Stopwatch::now();
+        coordinator->draw(*view);
+        view->context()->functions()->glFinish();
+        const double ms =
+            std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
+        view->doneCurrent();
+        return ms;
+    };
+
+    std::vector<double> newFrameMs;
+    std::vector<double> redrawMs;
+    std::vector<double> shownMs;
+    for (int i = 0; i < samples; ++i) {
+        const auto before = coordinator->counters();
+        MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
+        newFrameMs.push_back(drawAndFinish());
+        redrawMs.push_back(drawAndFinish());
+        const auto after = coordinator->counters();
+        if (after.uploads != before.uploads + 1 || after.draws != before.draws + 2) {
+            fail("a sample did not upload once and draw twice");
+        }
+
+        // The whole way to the screen: hand-over, paint, Qt's composition of the window.
+        MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
+        const auto start = Stopwatch::now();
+        view->repaint();
+        view->makeCurrent();
+        view->context()->functions()->glFinish();
+        view->doneCurrent();
+        shownMs.push_back(
+            std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count());
+        if (coordinator->counters().draws != after.draws + 1) fail("repaint did not draw");
+    }
+
+    std::printf("preview_4k_ms: %.2f\n", median(newFrameMs));
+    std::printf("preview_4k_redraw_ms: %.2f\n", median(redrawMs));
+    std::printf("preview_4k_shown_ms: %.2f\n", median(shownMs));
+    std::printf("preview_samples: %d\n", samples);
+    return 0;
+}
