@@ -73,52 +73,54 @@ void VideoSourceSession::releaseConnection() {
 }
 
 void VideoSourceSession::connectionLost(const std::string& reason) {
-    if (connectionBroken_ || stopped_) return;
+    if (stopped_) return;
+    if (!connectionBroken_) lostReason_ = reason;
     connectionBroken_ = true;
-    log_->line("❌ Syphon server '" + name_ + "' lost PipeWire: " + reason +
-               " (frames are not relayed until it returns)");
-    recover();
+    scheduleRecovery();
 }
 
 void VideoSourceSession::streamFailed(const std::string& reason) {
-    if (streamBroken_ || stopped_) return;
+    if (stopped_) return;
+    if (!streamBroken_) failedReason_ = reason;
     streamBroken_ = true;
-    if (!connectionBroken_) {
-        log_->line("⚠️ Syphon server '" + name_ + "' stream failed: " + reason +
-                   "; announcing it again");
-    }
-    recover();
+    scheduleRecovery();
+}
+
+void VideoSourceSession::scheduleRecovery() {
+    if (recoveryScheduled_) return;
+    recoveryScheduled_ = true;
+    // PipeWire objects are not destroyed inside their own callbacks, and a lost daemon also
+    // fails the stream: the work waits for the next pass of the event loop, which knows both.
+    QMetaObject::invokeMethod(
+        deferred_.get(), [this] { recover(); }, Qt::QueuedConnection);
 }
 
 void VideoSourceSession::recover() {
-    if (recoveryScheduled_) return;
-    recoveryScheduled_ = true;
-    // PipeWire objects are not destroyed inside their own callbacks: the work waits for the
-    // next pass of the event loop.
-    QMetaObject::invokeMethod(
-        deferred_.get(),
-        [this] {
-            recoveryScheduled_ = false;
-            if (connectionBroken_) {
-                releaseConnection();
-                connectionBroken_ = false;
-                streamBroken_ = false;
-                retryTimer_->start();
-            } else if (streamBroken_) {
-                if (stream_) copiedBefore_ += stream_->sentFrames();
-                stream_.reset();
-                streamBroken_ = false;
-                std::string failure;
-                stream_ = VideoSourceStream::create(
-                    *core_, name_, lastSize_,
-                    [this](const std::string& reason) { streamFailed(reason); }, failure);
-                if (!stream_) {
-                    releaseConnection();
-                    retryTimer_->start();
-                }
-            }
-        },
-        Qt::QueuedConnection);
+    recoveryScheduled_ = false;
+    if (connectionBroken_) {
+        log_->line("❌ Syphon server '" + name_ + "' lost PipeWire: " + lostReason_ +
+                   " (frames are not relayed until it returns)");
+        releaseConnection();
+        connectionBroken_ = false;
+        streamBroken_ = false;
+        retryTimer_->start();
+        return;
+    }
+    if (!streamBroken_) return;
+    streamBroken_ = false;
+    log_->line("❌ Syphon server '" + name_ + "' stream failed: " + failedReason_ +
+               " (announcing it again)");
+    if (stream_) copiedBefore_ += stream_->sentFrames();
+    stream_.reset();
+    std::string failure;
+    stream_ = VideoSourceStream::create(
+        *core_, name_, lastSize_, [this](const std::string& reason) { streamFailed(reason); },
+        failure);
+    if (!stream_) {
+        // Start over with a fresh connection.
+        releaseConnection();
+        retryTimer_->start();
+    }
 }
 
 void VideoSourceSession::retry() {

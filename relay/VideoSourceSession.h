@@ -54,6 +54,7 @@ class VideoSourceSession {
     void releaseConnection();
     void connectionLost(const std::string& reason);
     void streamFailed(const std::string& reason);
+    void scheduleRecovery();
     void recover();
     void retry();
 
@@ -73,4 +74,6 @@ class VideoSourceSession {
     bool recoveryScheduled_ = false;
     bool connectionBroken_ = false;
     bool streamBroken_ = false;
+    std::string lostReason_;
+    std::string failedReason_;
 };

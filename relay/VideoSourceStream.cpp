@@ -16,13 +16,16 @@
 #include "relay/VideoFormatParams.h"
 
 struct VideoSourceStream::Callbacks {
-    static void stateChanged(void* data, pw_stream_state /*old*/, pw_stream_state state,
+    static void stateChanged(void* data, pw_stream_state old, pw_stream_state state,
                              const char* error) {
         auto* self = static_cast<VideoSourceStream*>(data);
         if (state == PW_STREAM_STATE_STREAMING) {
             self->sendPending();
-        } else if (state == PW_STREAM_STATE_ERROR && self->failed_) {
-            self->failed_(error ? error : "stream error");
+        } else if (state == PW_STREAM_STATE_ERROR) {
+            if (self->failed_) self->failed_(error ? error : "stream error");
+        } else if (state == PW_STREAM_STATE_UNCONNECTED && old != PW_STREAM_STATE_UNCONNECTED) {
+            // The stream is never disconnected while listened to: its node was taken away.
+            if (self->failed_) self->failed_("its node was removed");
         }
     }
 

@@ -238,3 +238,19 @@ TEST_F(PipeWireVideoSourceTest, DestroyingTheServerWithdrawsTheNodeEvenWhileStre
     EXPECT_EQ(texture.use_count(), 1);
     ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName).empty(); }));
 }
+
+TEST_F(PipeWireVideoSourceTest, ANodeRemovedByAnotherClientIsAnnouncedAgain) {
+    ASSERT_TRUE(runTool("pw-cli", {"destroy", serverName}).ok);
+    const std::string line =
+        "❌ Syphon server 'Lumetra Vuzadivirur' stream failed: its node was removed "
+        "(announcing it again)";
+    ASSERT_TRUE(spinUntil([&] { return !journal->logLines().empty(); }));
+    EXPECT_EQ(journal->logLines(), std::vector<std::string>{line});
+    ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName).size() == 1; }));
+
+    const auto texture = patternTexture(*device, 150, 90);
+    const PixelRegion whole{0, 0, 150, 90};
+    const auto client = receiveWithGst(texture, whole, true);
+    expectFrames(*client, *texture, whole, true);
+    EXPECT_EQ(journal->logLines().size(), 1u);
+}

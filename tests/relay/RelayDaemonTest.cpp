@@ -24,6 +24,7 @@ namespace {
 const std::string serverName(config::syphonServerName);
 const std::string lostPrefix = "❌ Syphon server 'Lumetra Vuzadivirur' lost PipeWire: ";
 const std::string connectedLine = "✅ Syphon server 'Lumetra Vuzadivirur' connected to PipeWire";
+const std::string streamFailedPrefix = "❌ Syphon server 'Lumetra Vuzadivirur' stream failed: ";
 
 size_t countLines(const Journal& journal, const std::string& prefix) {
     const auto lines = journal.logLines();
@@ -139,6 +140,8 @@ TEST_P(RelayDaemonRestartTest, RelayReturnsAfterThePipeWireDaemonRestarts) {
     expectClientReceivesFrames(source);
     EXPECT_GT(source.copiedFrames(), copied);
     EXPECT_EQ(countLines(*journal, lostPrefix), 1u);
+    EXPECT_EQ(countLines(*journal, streamFailedPrefix), 0u) << "the loss is told once, as such";
+    EXPECT_EQ(journal->logLines().size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, RelayDaemonRestartTest,
