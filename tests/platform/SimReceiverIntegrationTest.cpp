@@ -41,11 +41,14 @@ std::vector<uint8_t> expectedPixels(uint32_t frame) {
 // Follows the frame numbers the receiver takes, through its will-change signal.
 class FrameNumberRecorder {
   public:
-    explicit FrameNumberRecorder(TextureReceiver& receiver) : receiver_(receiver) {
+    explicit FrameNumberRecorder(const std::shared_ptr<TextureReceiver>& receiver)
+        : receiver_(receiver) {
         note();  // a frame taken during construction
-        id_ = receiver.objectWillChange.connect([this] { note(); });
+        id_ = receiver->objectWillChange.connect([this] { note(); });
     }
-    ~FrameNumberRecorder() { receiver_.objectWillChange.disconnect(id_); }
+    ~FrameNumberRecorder() {
+        if (auto receiver = receiver_.lock()) receiver->objectWillChange.disconnect(id_);
+    }
     // Every number taken, once each (a number is visible from the emission after its store).
     std::vector<int64_t> numbers() {
         note();
@@ -54,19 +57,16 @@ class FrameNumberRecorder {
 
   private:
     void note() {
-        const int64_t number = receiver_.lastFrameNumber();
+        const auto receiver = receiver_.lock();
+        if (!receiver) return;
+        const int64_t number = receiver->lastFrameNumber();
         if (number != 0 && (numbers_.empty() || numbers_.back() != number)) {
             numbers_.push_back(number);
         }
     }
-    TextureReceiver& receiver_;
+    std::weak_ptr<TextureReceiver> receiver_;
     int id_ = 0;
     std::vector<int64_t> numbers_;
-};
-
-struct Exchange {
-    std::vector<int64_t> numbers;
-    Lines log;
 };
 
 class SimReceiverIntegration : public testing::Test {
@@ -148,7 +148,7 @@ TEST_F(SimReceiverIntegration, FramesArriveThroughTimerAndSignal) {
     auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
     ASSERT_TRUE(receiver);
     EXPECT_TRUE(receiver->hasLockFile());
-    FrameNumberRecorder recorder(*receiver);
+    FrameNumberRecorder recorder(receiver);
     finish(*receiver);
     checkFrames(recorder.numbers());
     receiver.reset();
@@ -179,7 +179,7 @@ TEST_F(SimReceiverIntegration, FramesArriveThroughTheSignalAlone) {
     auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
     ASSERT_TRUE(receiver);
     EXPECT_TRUE(receiver->isWaitingForSharedFile());
-    FrameNumberRecorder recorder(*receiver);
+    FrameNumberRecorder recorder(receiver);
 
     startSim(QStringList(simFrames) << "--dir" << QString::fromStdString(group.string()));
     finish(*receiver);
@@ -213,7 +213,7 @@ TEST_F(SimReceiverIntegration, FramesArriveThroughTheTimerAlone) {
     platform.containers = std::make_shared<FakeContainerLocator>(group);
     auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
     ASSERT_TRUE(receiver);
-    FrameNumberRecorder recorder(*receiver);
+    FrameNumberRecorder recorder(receiver);
     finish(*receiver);
     checkFrames(recorder.numbers());
 }
