@@ -19,8 +19,6 @@ class TextureReceiverState : public ReceiverState {
     double fps() const override { return receiver_->fps(); }
     WillChangeSignal& objectWillChange() override { return receiver_->objectWillChange; }
 
-    const std::shared_ptr<TextureReceiver>& receiver() const { return receiver_; }
-
   private:
     std::shared_ptr<TextureReceiver> receiver_;
 };

@@ -20,6 +20,7 @@
 #include "receiver/TextureReceiver.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeReceiverState.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
@@ -487,7 +488,9 @@ int main(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
     ContentViewTest test;
-    return QTest::qExec(&test, argc, argv);
+    const int failures = QTest::qExec(&test, argc, argv);
+    keepGlDriversLoaded();  // GL has been used by now
+    return failures;
 }
 
 #include "ContentViewTest.moc"

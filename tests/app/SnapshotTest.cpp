@@ -17,6 +17,7 @@
 #include "preview/MetalTextureView.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeReceiverState.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {
@@ -285,7 +286,9 @@ int main(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
     SnapshotTest test;
-    return QTest::qExec(&test, argc, argv);
+    const int failures = QTest::qExec(&test, argc, argv);
+    keepGlDriversLoaded();  // GL has been used by now
+    return failures;
 }
 
 #include "SnapshotTest.moc"

@@ -11,6 +11,7 @@
 #include "preview/MetalTextureView.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/app/FakeReceiverState.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
 
 class TranslationTest : public QObject {
     Q_OBJECT
@@ -99,7 +100,9 @@ int main(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
     TranslationTest test;
-    return QTest::qExec(&test, argc, argv);
+    const int failures = QTest::qExec(&test, argc, argv);
+    keepGlDriversLoaded();  // GL has been used by now
+    return failures;
 }
 
 #include "TranslationTest.moc"
