@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "relay/FrameCopy.h"
+#include "relay/MemFdBuffer.h"
 #include "relay/PipeWireCore.h"
 #include "relay/VideoFormatParams.h"
 
@@ -33,15 +34,12 @@ struct VideoSourceStream::Callbacks {
         if (id == SPA_PARAM_Format) static_cast<VideoSourceStream*>(data)->formatChanged(param);
     }
 
-    static void addBuffer(void* data, pw_buffer*) {
-        auto* self = static_cast<VideoSourceStream*>(data);
-        ++self->buffers_;
-        self->awaitingBuffers_ = false;  // buffers come after the format they are made for
+    static void addBuffer(void* data, pw_buffer* buffer) {
+        static_cast<VideoSourceStream*>(data)->addBuffer(buffer);
     }
 
-    static void removeBuffer(void* data, pw_buffer*) {
-        auto* self = static_cast<VideoSourceStream*>(data);
-        if (self->buffers_ > 0) --self->buffers_;
+    static void removeBuffer(void* data, pw_buffer* buffer) {
+        static_cast<VideoSourceStream*>(data)->memory_.erase(buffer);
     }
 
     static void process(void* data) { static_cast<VideoSourceStream*>(data)->fillBuffer(); }
@@ -99,6 +97,8 @@ VideoSourceStream::~VideoSourceStream() {
     // No callbacks into a half-destroyed object: the listener goes first.
     spa_hook_remove(listener_.get());
     pw_stream_destroy(stream_);
+    // The buffers' memory goes after the stream that used it.
+    memory_.clear();
 }
 
 bool VideoSourceStream::connect(std::string& failure) {
@@ -107,7 +107,7 @@ bool VideoSourceStream::connect(std::string& failure) {
     spa_pod_builder_init(&builder, storage.data(), storage.size());
     const spa_pod* params[] = {videoFormatParams::enumFormat(builder, offered_)};
     const auto flags =
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS);
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_ALLOC_BUFFERS);
     const int result = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
     if (result < 0) {
         failure = std::string("cannot announce the PipeWire stream: ") + std::strerror(-result);
@@ -136,7 +136,7 @@ void VideoSourceStream::submit(RelayFrame frame) {
 }
 
 bool VideoSourceStream::canSend(const RelayFrame& frame) const {
-    return negotiated_ == frame.size() && !awaitingBuffers_ && buffers_ > 0;
+    return negotiated_ == frame.size() && !awaitingBuffers_ && !memory_.empty();
 }
 
 void VideoSourceStream::sendPending() {
@@ -167,6 +167,23 @@ void VideoSourceStream::formatChanged(const spa_pod* format) {
     const spa_pod* params[] = {videoFormatParams::buffers(builder, *negotiated_),
                                videoFormatParams::headerMeta(builder)};
     pw_stream_update_params(stream_, params, 2);
+}
+
+void VideoSourceStream::addBuffer(pw_buffer* buffer) {
+    awaitingBuffers_ = false;  // buffers come after the format they are made for
+    spa_data& plane = buffer->buffer->datas[0];
+    // The stream allocates nothing itself: each buffer gets a memfd of the agreed frame size.
+    if (!negotiated_ || !(plane.type & (1u << SPA_DATA_MemFd))) return;
+    std::string failure;
+    auto memory = MemFdBuffer::create(negotiated_->bytes(), failure);
+    if (!memory) return;  // the buffer stays without data and is never filled
+    plane.type = SPA_DATA_MemFd;
+    plane.flags = SPA_DATA_FLAG_READWRITE;
+    plane.fd = memory->fd();
+    plane.mapoffset = 0;
+    plane.maxsize = static_cast<uint32_t>(memory->size());
+    plane.data = memory->bytes();
+    memory_[buffer] = std::move(memory);
 }
 
 void VideoSourceStream::fillBuffer() {

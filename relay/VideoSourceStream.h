@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,7 +10,9 @@
 #include "relay/FrameSize.h"
 #include "relay/RelayFrame.h"
 
+class MemFdBuffer;
 class PipeWireCore;
+struct pw_buffer;
 struct pw_stream;
 struct spa_hook;
 struct spa_pod;
@@ -50,6 +53,7 @@ class VideoSourceStream {
   private:
     bool connect(std::string& failure);
     bool canSend(const RelayFrame& frame) const;
+    void addBuffer(pw_buffer* buffer);
     void fillBuffer();
     void formatChanged(const spa_pod* format);
 
@@ -62,7 +66,8 @@ class VideoSourceStream {
     FailureHandler failed_;
     std::optional<FrameSize> negotiated_;
     std::optional<RelayFrame> pending_;
-    uint32_t buffers_ = 0;
+    // The memory behind each buffer of the stream, released with the buffer.
+    std::map<pw_buffer*, std::unique_ptr<MemFdBuffer>> memory_;
     bool awaitingBuffers_ = true;  // a format is agreed, its buffers are not there yet
     uint64_t sent_ = 0;
     uint64_t sequence_ = 0;

@@ -170,6 +170,7 @@ void PipeWireTestConsumer::process() {
     }
     if (plane.data && plane.chunk && plane.chunk->size > 0) {
         frame.stride = plane.chunk->stride;
+        frame.sharedMemory = plane.type == SPA_DATA_MemFd;
         auto* header = static_cast<spa_meta_header*>(
             spa_buffer_find_meta_data(spaBuffer, SPA_META_Header, sizeof(spa_meta_header)));
         if (header) frame.sequence = header->seq;

@@ -28,6 +28,7 @@ class PipeWireTestConsumer {
         uint32_t height = 0;
         int32_t stride = 0;
         uint64_t sequence = 0;        // from the buffer's header, when it has one
+        bool sharedMemory = false;    // the buffer is a MemFd
         std::vector<uint8_t> pixels;  // tightly packed rows; empty unless kept
         std::chrono::steady_clock::time_point arrival;
     };

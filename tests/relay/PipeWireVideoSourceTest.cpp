@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -144,6 +145,7 @@ TEST_F(PipeWireVideoSourceTest, SizeChangeReachesAStreamingConsumerAndFreshClien
         return lastFrameIs(smallExpected, 201, 113);
     })) << "the consumer never received the new size";
     EXPECT_GT(consumer->formatChanges(), formatsBefore);
+    EXPECT_TRUE(consumer->lastFrame()->sharedMemory) << "frames travel in MemFd buffers";
     EXPECT_EQ(consumer->malformedFrames(), 0u) << "a buffer's stride or size missed its format";
 
     // Debian 12's pipewiresrc cannot follow a renegotiation, but a new one sees the new size.
@@ -253,4 +255,49 @@ TEST_F(PipeWireVideoSourceTest, ANodeRemovedByAnotherClientIsAnnouncedAgain) {
     const auto client = receiveWithGst(texture, whole, true);
     expectFrames(*client, *texture, whole, true);
     EXPECT_EQ(journal->logLines().size(), 1u);
+}
+
+namespace {
+
+size_t openDescriptors() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+// Loop, connection, stream and every buffer's memfd are released with the server, after it
+// streamed and renegotiated.
+TEST(PipeWireVideoSourceResources, EveryDescriptorIsReleasedWithTheServer) {
+    auto log = std::make_shared<RecordingLog>(std::make_shared<Journal>());
+    auto device = gpu::Device::create();
+    const auto large = patternTexture(*device, 320, 240);
+    const auto small = patternTexture(*device, 160, 120);
+    TempDirectory directory;
+    auto streamBoth = [&] {
+        auto made = PipeWireRelayFactory(log).createSource(serverName);
+        ASSERT_TRUE(made.source);
+        ASSERT_EQ(made.failure, "");
+        for (const auto& texture : {large, small}) {
+            GstFrameClient client(serverName, 2, directory.path() / "frames.bgra");
+            ASSERT_TRUE(client.start());
+            ASSERT_TRUE(spinUntil([&] {
+                if (!client.isRunning()) return true;
+                publishWhole(*made.source, texture);
+                spinFor(10ms);
+                return false;
+            }));
+            ASSERT_TRUE(client.succeeded()) << client.transcript();
+        }
+        made.source.reset();
+        spinFor(50ms);
+    };
+    streamBoth();  // whatever PipeWire opens once per process is open from here on
+    const size_t before = openDescriptors();
+    streamBoth();
+    EXPECT_EQ(openDescriptors(), before);
 }
