@@ -98,8 +98,8 @@ void VideoSourceSession::scheduleRecovery() {
 void VideoSourceSession::recover() {
     recoveryScheduled_ = false;
     if (connectionBroken_) {
-        log_->line("❌ Syphon server '" + name_ + "' lost PipeWire: " + lostReason_ +
-                   " (frames are not relayed until it returns)");
+        logLine("❌ Syphon server '" + name_ + "' lost PipeWire: " + lostReason_ +
+                " (frames are not relayed until it returns)");
         releaseConnection();
         connectionBroken_ = false;
         streamBroken_ = false;
@@ -108,8 +108,8 @@ void VideoSourceSession::recover() {
     }
     if (!streamBroken_) return;
     streamBroken_ = false;
-    log_->line("❌ Syphon server '" + name_ + "' stream failed: " + failedReason_ +
-               " (announcing it again)");
+    logLine("❌ Syphon server '" + name_ + "' stream failed: " + failedReason_ +
+            " (announcing it again)");
     if (stream_) copiedBefore_ += stream_->sentFrames();
     stream_.reset();
     std::string failure;
@@ -123,11 +123,15 @@ void VideoSourceSession::recover() {
     }
 }
 
+void VideoSourceSession::logLine(const std::string& text) {
+    if (log_) log_->line(text);
+}
+
 void VideoSourceSession::retry() {
     std::string failure;
     if (!connect(failure)) return;  // still missing; the timer goes on
     retryTimer_->stop();
-    log_->line("✅ Syphon server '" + name_ + "' connected to PipeWire");
+    logLine("✅ Syphon server '" + name_ + "' connected to PipeWire");
 }
 
 void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,

@@ -57,6 +57,7 @@ class VideoSourceSession {
     void scheduleRecovery();
     void recover();
     void retry();
+    void logLine(const std::string& text);
 
     std::string name_;
     std::shared_ptr<LogSink> log_;
