@@ -6,6 +6,7 @@
 
 #include "app/QuitOnSignals.h"
 #include "app/Translations.h"
+#include "platform/QtRunLoop.h"
 #include "preview/MetalTextureView.h"
 
 int LMVuzadivirurApp::main(int argc, char** argv) {
@@ -20,7 +21,10 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     {
         LMVuzadivirurApp app;
         QApplication::exec();
-    }  // the window and its receiver are gone before the process ends
+    }
+    // A pending notification job still holds the receiver: it runs its check, then the
+    // receiver's teardown follows, all before the application object goes.
+    QtRunLoop::runPendingJobs();
     return 0;
 }
 

@@ -11,4 +11,11 @@ class QtRunLoop : public RunLoop {
     // A timerfd-driven timer; see TimerFdTimer.
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
                                                       std::function<void()> tick) override;
+
+    // Runs every job still queued. Qt deletes the calls still queued at its end while it holds
+    // its event-list lock; a job released there that held the last hold on a receiver would tear
+    // it down under that lock, whose D-Bus objects need the same lock, and the process would
+    // hang. So the application object runs this as it goes, and a program may call it earlier,
+    // once its event loop has ended, while everything is still in place.
+    static void runPendingJobs();
 };

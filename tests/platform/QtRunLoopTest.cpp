@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -166,6 +167,18 @@ TEST(QtRunLoop, TimersCloseTheirDescriptors) {
         if (i % 2 == 0) timer->invalidate();
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST(QtRunLoop, JobsStillQueuedAtTheEndRunBeforeTheApplicationGoesWithoutHanging) {
+    QProcess child;
+    child.start(QStringLiteral(SHUTDOWN_CHILD_PATH), {});
+    ASSERT_TRUE(child.waitForStarted(10'000));
+    const bool finished = child.waitForFinished(20'000);
+    if (!finished) child.kill();
+    ASSERT_TRUE(finished) << "the program hung as its application object went";
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(child.readAllStandardOutput().toStdString(), "job ran\nreleased\n");
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// The application's window and receiver, built as the program builds them, with one observer
+// more: it records the number of every frame the receiver takes, and this process's CPU time,
+// resident memory and open descriptors, over a measured window. Prints `name: value` lines.
+//   frame-counting-app --warmup S --seconds S [--label NAME]
+#include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSurfaceFormat>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "app/ContentView.h"
+#include "app/TextureReceiverState.h"
+#include "platform/QtReceiverPlatform.h"
+#include "platform/QtRunLoop.h"
+#include "preview/MetalTextureView.h"
+#include "receiver/TextureReceiver.h"
+#include "relay/PipeWireRelayFactory.h"
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kilobytes = 0;
+            status >> kilobytes;
+            return kilobytes / 1024.0;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
+int openDescriptors() {
+    int count = -3;  // ".", ".." and the directory's own descriptor
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double argument(int argc, char** argv, const char* name, double fallback) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0) return std::atof(argv[i + 1]);
+    }
+    return fallback;
+}
+
+std::string label(int argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--label") == 0) return argv[i + 1];
+    }
+    return "run";
+}
+
+int run(double warmup, double seconds, const std::string& name);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double warmup = argument(argc, argv, "--warmup", 3);
+    const double seconds = argument(argc, argv, "--seconds", 30);
+    const std::string name = label(argc, argv);
+
+    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QApplication application(argc, argv);
+    const int status = run(warmup, seconds, name);
+    QtRunLoop::runPendingJobs();
+    return status;
+}
+
+namespace {
+
+int run(double warmup, double seconds, const std::string& name) {
+    auto device = gpu::Device::systemDefault();
+    if (!device) return 1;
+    ReceiverPlatform platform = makeQtReceiverPlatform(nullptr);
+    platform.relay = std::make_shared<PipeWireRelayFactory>(platform.log);
+    auto receiver = TextureReceiver::create(device, platform);
+    if (!receiver) return 1;
+
+    // The number is assigned after the first signal of a frame, so the next signal sees it.
+    bool measuring = false;
+    int64_t recorded = 0;
+    std::set<int64_t> taken;
+    receiver->objectWillChange.connect([&] {
+        const int64_t number = receiver->lastFrameNumber();
+        if (number != recorded) {
+            recorded = number;
+            if (measuring) taken.insert(number);
+        }
+    });
+
+    ContentView window(device, std::make_shared<TextureReceiverState>(receiver), platform.log);
+    window.resize(1280, 720);
+    window.show();
+
+    double startTime = 0, startCpu = 0, startRss = 0;
+    int startFds = 0;
+    QTimer::singleShot(int(warmup * 1000), [&] {
+        measuring = true;
+        startTime = now();
+        startCpu = cpuSeconds();
+        startRss = residentMegabytes();
+        startFds = openDescriptors();
+    });
+    QTimer::singleShot(int((warmup + seconds) * 1000), [&] {
+        measuring = false;
+        const double elapsed = now() - startTime;
+        const double cpu = cpuSeconds() - startCpu;
+        const int64_t span = taken.empty() ? 0 : *taken.rbegin() - *taken.begin() + 1;
+        std::printf("%s_taken_fps: %.2f\n", name.c_str(), double(taken.size()) / elapsed);
+        std::printf("%s_taken_frames: %zu\n", name.c_str(), taken.size());
+        std::printf("%s_missed: %lld\n", name.c_str(),
+                    static_cast<long long>(span - static_cast<int64_t>(taken.size())));
+        std::printf("%s_cpu_pct: %.2f\n", name.c_str(), 100.0 * cpu / elapsed);
+        std::printf("%s_rss_mb: %.1f\n", name.c_str(), residentMegabytes());
+        std::printf("%s_rss_growth_mb: %.1f\n", name.c_str(), residentMegabytes() - startRss);
+        std::printf("%s_fds_growth: %d\n", name.c_str(), openDescriptors() - startFds);
+        std::fflush(stdout);
+        QApplication::quit();
+    });
+    return QApplication::exec();
+}
+
+}  // namespace
