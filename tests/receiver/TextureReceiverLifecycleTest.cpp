@@ -145,6 +145,11 @@ TEST(ReceiverConstruction, WaitsForTheHostToCreateTheFrameFile) {
     std::string failure;
     h.writer = SharedFrameWriter::create(h.dir.path(), {}, failure);
     ASSERT_TRUE(h.writer) << failure;
+    // The host's files appear whole: the frame file at its full length, and nothing else.
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(h.dir.path())) ++entries;
+    EXPECT_EQ(entries, 2u);
+    EXPECT_EQ(fs::file_size(h.dir.path() / "shared_texture.bin"), SharedFrameHeader::mappingLength);
     h.writeFrame(5, 6, 2);
     h.fakes.runLoop->tickTimers();
     h.fakes.runLoop->runPendingJobs();

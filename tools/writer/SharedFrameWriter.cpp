@@ -22,7 +22,27 @@ std::unique_ptr<SharedFrameWriter> SharedFrameWriter::create(const std::filesyst
     writer->framePath_ = directory / config::frameFileName;
     writer->lockPath_ = directory / config::lockFileName;
 
-    writer->frameFd_ = ::open(writer->framePath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // The lock file comes first and the frame file appears at its full length in one step, so a
+    // reader that finds the frame file never meets it short or without its lock file.
+    if (options.createLockFile) {
+        writer->lockFd_ = ::open(writer->lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (writer->lockFd_ < 0) {
+            failure = writer->lockPath_.string() + ": " + std::strerror(errno);
+            return nullptr;
+        }
+    }
+    writer->frameFd_ = ::open(writer->framePath_.c_str(), O_RDWR | O_CLOEXEC);
+    if (writer->frameFd_ < 0 && errno == ENOENT) {
+        std::string staging = (directory / ".shared_texture.bin.XXXXXX").string();
+        writer->frameFd_ = ::mkostemp(staging.data(), O_CLOEXEC);
+        if (writer->frameFd_ >= 0 &&
+            (::ftruncate(writer->frameFd_, static_cast<off_t>(options.fileLength)) != 0 ||
+             ::rename(staging.c_str(), writer->framePath_.c_str()) != 0)) {
+            failure = writer->framePath_.string() + ": " + std::strerror(errno);
+            ::unlink(staging.c_str());
+            return nullptr;
+        }
+    }
     if (writer->frameFd_ < 0) {
         failure = writer->framePath_.string() + ": " + std::strerror(errno);
         return nullptr;
@@ -33,13 +53,6 @@ std::unique_ptr<SharedFrameWriter> SharedFrameWriter::create(const std::filesyst
         ::ftruncate(writer->frameFd_, static_cast<off_t>(options.fileLength)) != 0) {
         failure = writer->framePath_.string() + ": " + std::strerror(errno);
         return nullptr;
-    }
-    if (options.createLockFile) {
-        writer->lockFd_ = ::open(writer->lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (writer->lockFd_ < 0) {
-            failure = writer->lockPath_.string() + ": " + std::strerror(errno);
-            return nullptr;
-        }
     }
     void* address = ::mmap(nullptr, SharedFrameHeader::mappingLength, PROT_READ | PROT_WRITE,
                            MAP_SHARED, writer->frameFd_, 0);
