@@ -97,6 +97,27 @@ std::optional<SimOptions> SimOptions::parse(int argc, const char* const* argv, s
                 error = "--rate: frames per second, above 0 and at most 1000";
                 return std::nullopt;
             }
+        } else if (option == "--die-mid-frame" || option == "--pause-after") {
+            if (!value(text)) return std::nullopt;
+            uint32_t frame = 0;
+            if (!parseNumber(text, frame) || frame == 0) {
+                error = std::string(option) + ": a frame number from 1 to 4294967295";
+                return std::nullopt;
+            }
+            (option == "--die-mid-frame" ? options.dieMidFrame : options.pauseAfter) = frame;
+        } else if (option == "--pause-seconds") {
+            if (!value(text)) return std::nullopt;
+            if (!parseNumber(text, options.pauseSeconds) || !std::isfinite(options.pauseSeconds) ||
+                options.pauseSeconds < 0.0) {
+                error = "--pause-seconds: seconds, 0 or more";
+                return std::nullopt;
+            }
+        } else if (option == "--flood") {
+            if (!value(text)) return std::nullopt;
+            if (!parseNumber(text, options.flood)) {
+                error = "--flood: a whole number of signals";
+                return std::nullopt;
+            }
         } else if (option == "--dir") {
             if (!value(text)) return std::nullopt;
             if (text.empty()) {
@@ -134,5 +155,10 @@ std::string SimOptions::usage() {
            "  --no-lock-file      write without the lock file (none is created)\n"
            "  --no-signal         post no D-Bus signal\n"
            "  --dir PATH          write into PATH instead of the group folder\n"
+           "\n"
+           "Faults of a broken or busy host:\n"
+           "  --die-mid-frame N   take the lock for frame N, write half of it, then die (SIGKILL)\n"
+           "  --pause-after N     after frame N, write nothing for --pause-seconds (default 10)\n"
+           "  --flood N           after the first frame, post N more signals at once\n"
            "  --help              show this text\n";
 }

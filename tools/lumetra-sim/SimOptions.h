@@ -17,6 +17,11 @@ struct SimOptions {
     bool signal = true;
     std::optional<std::filesystem::path> directory;
     bool help = false;
+    // Faults a broken or busy host shows, for end-to-end tests.
+    std::optional<uint32_t> dieMidFrame;  // killed while it holds its lock, half through it
+    std::optional<uint32_t> pauseAfter;   // stops writing for `pauseSeconds` after that frame
+    double pauseSeconds = 10.0;
+    uint32_t flood = 0;  // extra new-frame signals posted at once after the first frame
 
     uint32_t rowPitch() const { return bytesPerRow != 0 ? bytesPerRow : width * 4; }
 

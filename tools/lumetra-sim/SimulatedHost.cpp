@@ -1,5 +1,7 @@
 #include "tools/lumetra-sim/SimulatedHost.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -37,4 +39,12 @@ void SimulatedHost::writeFrame(uint32_t frameNumber) {
         header.store(slot);
     });
     previousFrame_ = frameNumber;
+}
+
+void SimulatedHost::dieMidFrame(uint32_t frameNumber) {
+    writer_->lockExclusive();
+    const size_t half = size_t{bytesPerRow_} * height_ / 2;
+    std::memset(writer_->slot() + SharedFrameHeader::headerSize, int(frameNumber & 0xFF), half);
+    std::raise(SIGKILL);
+    std::abort();
 }

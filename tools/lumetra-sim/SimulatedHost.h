@@ -24,6 +24,9 @@ class SimulatedHost {
     SimulatedHost(Token, const SimOptions& options, std::unique_ptr<SharedFrameWriter> writer);
 
     void writeFrame(uint32_t frameNumber);
+    // Takes the lock for a frame, writes half of its pixels and ends the process on the spot,
+    // as a host that crashes mid-frame does; the kernel releases the lock.
+    [[noreturn]] void dieMidFrame(uint32_t frameNumber);
     const SharedFrameWriter& writer() const { return *writer_; }
 
   private:

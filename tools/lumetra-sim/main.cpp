@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -117,10 +118,23 @@ int main(int argc, char** argv) {
     uint32_t frameNumber = options->first;
     uint32_t lastWritten = 0;
     while (!stopRequested) {
+        if (options->dieMidFrame == frameNumber) {
+            log.line("lumetra-sim: dying in the middle of frame #" + std::to_string(frameNumber));
+            host->dieMidFrame(frameNumber);
+        }
         host->writeFrame(frameNumber);
         lastWritten = frameNumber;
         ++written;
         if (frameSignal) frameSignal->post();
+        if (frameSignal && written == 1 && options->flood > 0) {
+            for (uint32_t i = 0; i < options->flood; ++i) frameSignal->post();
+            frameSignal->flush();
+        }
+        if (options->pauseAfter == frameNumber) {
+            log.line("lumetra-sim: pausing after frame #" + std::to_string(frameNumber));
+            FramePacer pause(1.0 / std::max(options->pauseSeconds, 1e-3));
+            pause.waitForNextFrame(stopRequested);
+        }
         if (written == options->frames) break;
         if (frameNumber == UINT32_MAX) break;  // numbers only grow; there is no next one
         ++frameNumber;
