@@ -1,13 +1,12 @@
 #pragma once
 
-#include <dirent.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "receiver/TextureReceiver.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/OpenDescriptors.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"
@@ -19,15 +18,6 @@ inline const std::string initialized = "✅ TextureReceiver initialized with sha
 inline const std::string listening = "📡 Listening for frames from Lumetra...";
 inline const std::string timerStarted = "⏱️ Polling timer started (60Hz)";
 inline const std::string serverStopped = "🛑 Syphon server stopped";
-
-inline size_t openDescriptorCount() {
-    size_t count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) ++count;
-        ::closedir(dir);
-    }
-    return count;
-}
 
 // A host folder, its writer, the fakes and a receiver over them.
 struct ReceiverHarness {
