@@ -74,17 +74,4 @@ TEST(Device, RecyclesStorageOfReleasedTexturesOfTheSameSize) {
     EXPECT_EQ(device->storagePool().keptBlocks(), gpu::Device::keptStorageBlocks);
 }
 
-TEST(CommandBuffer, RunsEncodedWorkInOrderOnceAtCommit) {
-    gpu::CommandBuffer buffer;
-    std::vector<int> ran;
-    buffer.encode([&] { ran.push_back(1); });
-    buffer.encode([&] { ran.push_back(2); });
-    EXPECT_TRUE(ran.empty());
-    buffer.commit();
-    buffer.commit();
-    buffer.encode([&] { ran.push_back(3); });
-    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
-    EXPECT_EQ(buffer.status(), gpu::CommandBuffer::Status::Completed);
-}
-
 }  // namespace
