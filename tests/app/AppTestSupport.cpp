@@ -1,39 +1,61 @@
 #include "tests/app/AppTestSupport.h"
 
+#include <QAbstractButton>
+#include <QLabel>
+
 #include "gpu/Region.h"
 
-std::shared_ptr<gpu::Texture> makeTexture(gpu::Device& device, uint32_t width, uint32_t height,
+std::shared_ptr<gpu::Device>& testDevice() {
+    static std::shared_ptr<gpu::Device> device;
+    return device;
+}
+
+std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
                                           const std::function<Bgra(uint32_t, uint32_t)>& pixel) {
-    auto texture = device.newTexture(width, height);
-    if (!texture) return nullptr;
-    std::vector<uint8_t> bytes(size_t{width} * height * 4);
+    auto texture = testDevice()->newTexture(width, height);
+    std::vector<Bgra> pixels;
     for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const Bgra p = pixel(x, y);
-            uint8_t* out = &bytes[(size_t{y} * width + x) * 4];
-            out[0] = p.b;
-            out[1] = p.g;
-            out[2] = p.r;
-            out[3] = p.a;
-        }
+        for (uint32_t x = 0; x < width; ++x) pixels.push_back(pixel(x, y));
     }
-    texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, bytes.data(),
-                           size_t{width} * 4);
+    if (texture) {
+        texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(),
+                               size_t{width} * 4);
+    }
     return texture;
 }
 
-std::shared_ptr<gpu::Texture> makeTexture(gpu::Device& device, uint32_t width, uint32_t height,
-                                          QColor colour) {
-    const Bgra p{static_cast<uint8_t>(colour.blue()), static_cast<uint8_t>(colour.green()),
-                 static_cast<uint8_t>(colour.red()), 255};
-    return makeTexture(device, width, height, [p](uint32_t, uint32_t) { return p; });
-}
-
-bool isShown(const QWidget* widget) { return widget != nullptr && widget->isVisible(); }
-
 QString labelText(const QWidget& parent, const char* name) {
-    const auto* label = parent.findChild<QLabel*>(QString::fromLatin1(name));
-    return label ? label->text() : QStringLiteral("<missing>");
+    const QObject* item = parent.findChild<QObject*>(QString::fromLatin1(name));
+    if (const auto* label = qobject_cast<const QLabel*>(item)) return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(item)) return button->text();
+    return QStringLiteral("<missing>");
 }
 
-QColor textColour(const QLabel& label) { return label.palette().color(label.foregroundRole()); }
+FakeWindow::FakeWindow(QSize size) {
+    view->resize(size);
+    view->show();
+    static_cast<void>(QTest::qWaitForWindowExposed(view.get()));  // else the checks fail
+}
+
+void FakeWindow::present(std::shared_ptr<gpu::Texture> texture, bool receiving, int64_t frame,
+                         double fps) {
+    state->willChange.emit();
+    state->texture = std::move(texture);
+    state->willChange.emit();
+    state->receiving = receiving;
+    state->willChange.emit();
+    state->frameNumber = frame;
+    state->willChange.emit();
+    state->rate = fps;
+    QCoreApplication::processEvents();
+}
+
+bool FakeWindow::shown(const char* name) const {
+    const auto* widget = view->findChild<QWidget*>(QString::fromLatin1(name));
+    return widget != nullptr && widget->isVisible();
+}
+
+QRect FakeWindow::geometryOf(const char* name) const {
+    const auto* widget = view->findChild<QWidget*>(QString::fromLatin1(name));
+    return widget ? QRect(widget->mapTo(view.get(), QPoint(0, 0)), widget->size()) : QRect();
+}

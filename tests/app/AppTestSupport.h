@@ -1,45 +1,59 @@
 #pragma once
 
-#include <QColor>
-#include <QImage>
-#include <QLabel>
-#include <QWidget>
-#include <cstdint>
+#include <QApplication>
+#include <QSurfaceFormat>
+#include <QtTest>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "gpu/Device.h"
-#include "gpu/Texture.h"
-#include "receiver/LogSink.h"
+#include "app/ContentView.h"
+#include "tests/app/FakeReceiverState.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
+#include "tests/support/Fakes.h"
 
-// Log lines kept for inspection.
-class CollectingLog : public LogSink {
-  public:
-    void line(std::string_view text) override { lines.emplace_back(text); }
-    std::vector<std::string> lines;
-};
+// The system's GPU device, while the tests run.
+std::shared_ptr<gpu::Device>& testDevice();
 
-// A texture whose pixel (x, y) is `pixel(x, y)`, given as blue, green, red, alpha.
+// One pixel in the texture's byte order.
 struct Bgra {
     uint8_t b, g, r, a;
 };
-std::shared_ptr<gpu::Texture> makeTexture(gpu::Device& device, uint32_t width, uint32_t height,
-                                          const std::function<Bgra(uint32_t, uint32_t)>& pixel);
-// A texture of one opaque colour.
-std::shared_ptr<gpu::Texture> makeTexture(gpu::Device& device, uint32_t width, uint32_t height,
-                                          QColor colour = QColor(200, 40, 90));
+// A texture whose pixel (x, y) is `pixel(x, y)`; one opaque colour unless told.
+std::shared_ptr<gpu::Texture> makeTexture(
+    uint32_t width, uint32_t height,
+    const std::function<Bgra(uint32_t, uint32_t)>& pixel = [](uint32_t, uint32_t) {
+        return Bgra{90, 40, 200, 255};
+    });
 
-// A named child, failing the current test when it is missing.
-template <typename T>
-T* child(const QWidget& parent, const char* name) {
-    return parent.findChild<T*>(QString::fromLatin1(name));
-}
-
-// Whether a widget is shown on screen within its top-level window.
-bool isShown(const QWidget* widget);
-// The text of a named label, or "<missing>".
+// The text of a named label or button, or "<missing>".
 QString labelText(const QWidget& parent, const char* name);
-// The colour a label draws its text in.
-QColor textColour(const QLabel& label);
+
+// A shown window over a fake receiver state.
+struct FakeWindow {
+    explicit FakeWindow(QSize size = QSize(960, 680));
+    // Sets all four values, each after the will-change signal, then runs the pass of the event loop
+    // where the window re-evaluates.
+    void present(std::shared_ptr<gpu::Texture> texture, bool receiving, int64_t frame = 1,
+                 double fps = 0.0);
+    // Whether the named widget is shown, and its place in the window.
+    bool shown(const char* name) const;
+    QRect geometryOf(const char* name) const;
+
+    std::shared_ptr<FakeReceiverState> state = std::make_shared<FakeReceiverState>();
+    std::shared_ptr<Journal> log = std::make_shared<Journal>();  // the lines the window logs
+    std::unique_ptr<ContentView> view =
+        std::make_unique<ContentView>(testDevice(), state, std::make_shared<RecordingLog>(log));
+};
+
+// Runs the test object `Test` in an application whose windows get the preview's OpenGL format.
+template <typename Test>
+int runGlTests(int argc, char** argv) {
+    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QApplication application(argc, argv);
+    testDevice() = gpu::Device::systemDefault();
+    if (!testDevice()) qFatal("the tests need an OpenGL 3.3 core device");
+    Test test;
+    const int failures = QTest::qExec(&test, argc, argv);
+    keepGlDriversLoaded();  // GL has been used by now
+    testDevice().reset();
+    return failures;
+}
