@@ -1,12 +1,26 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 
-// Runs the Qt event loop until `done` holds; false if it still does not after `limit`. The limit
-// only keeps a broken build from hanging the suite: it is far above any expected wait.
-bool runEventLoopUntil(const std::function<bool()>& done,
-                       std::chrono::milliseconds limit = std::chrono::seconds(30));
+// Runs the Qt event loop until `done` holds; false if it still does not after 30 s, a limit that
+// only keeps a broken build from hanging the suite.
+inline bool runEventLoopUntil(const std::function<bool()>& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    QTimer wake;  // ends each wait for events now and then to look at the limit
+    wake.start(10);
+    while (!done() && std::chrono::steady_clock::now() < limit) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return done();
+}
 
-// Runs the Qt event loop until every job posted before this call has run.
-bool runPostedJobs();
+// Runs the Qt event loop until every job posted before has run (queued calls run in order).
+inline bool runPostedJobs() {
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
+    return runEventLoopUntil([&ran] { return ran; });
+}

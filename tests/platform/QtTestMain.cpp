@@ -1,5 +1,3 @@
-// GoogleTest entry point with a Qt application object, as the platform adapters need one.
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

@@ -1,116 +1,69 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/XdgContainerLocator.h"
 #include "receiver/Configuration.h"
-#include "tests/platform/EnvironmentVariable.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<fs::path> locate() {
-    return XdgContainerLocator().containerDirectory(config::appGroupIdentifier);
+const std::string group(config::appGroupIdentifier);
+
+// The folder for `name` with XDG_RUNTIME_DIR set to `runtime`, or unset when there is none.
+std::optional<fs::path> locate(const std::optional<std::string>& runtime,
+                               const std::string& name = group) {
+    if (runtime) ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
+    if (!runtime) ::unsetenv("XDG_RUNTIME_DIR");
+    return XdgContainerLocator().containerDirectory(name);
 }
 
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return 0;
-    return status.st_mode;
-}
-
-// Sets the process umask for a test's scope.
-class Umask {
-  public:
-    explicit Umask(mode_t mask) : previous_(::umask(mask)) {}
-    ~Umask() { ::umask(previous_); }
-
-  private:
-    mode_t previous_;
+class XdgContainerLocatorTest : public testing::Test {
+    void TearDown() override { ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1); }
+    const char* const variable_ = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved_ = variable_ ? variable_ : "";
 };
 
-TEST(XdgContainerLocator, NoFolderWithoutAnAbsoluteRuntimeDirectory) {
-    TempDirectory runtime;
-    const fs::path workingDirectory = fs::current_path();
-    fs::current_path(runtime.path());
-    {
-        EnvironmentVariable unset("XDG_RUNTIME_DIR", std::nullopt);
-        EXPECT_EQ(locate(), std::nullopt);
-    }
-    {
-        EnvironmentVariable empty("XDG_RUNTIME_DIR", "");
-        EXPECT_EQ(locate(), std::nullopt);
-    }
-    {
-        fs::create_directory(runtime.path() / "relative");
-        EnvironmentVariable relative("XDG_RUNTIME_DIR", "relative");
-        EXPECT_EQ(locate(), std::nullopt);
-        // Nothing was made under the working directory either.
-        EXPECT_TRUE(fs::is_empty(runtime.path() / "relative"));
+TEST_F(XdgContainerLocatorTest, APrivateFolderMadeOnlyInsideAnAbsoluteRuntimeDirectory) {
+    TempDirectory temp;
+    const fs::path root = temp.path(), workingDirectory = fs::current_path();
+    fs::create_directories(root / "xdg" / "relative");
+    std::ofstream(root / "plain") << "x";
+    fs::create_directory(root / "taken");
+    std::ofstream(root / "taken" / group) << "x";  // a plain file where the folder belongs
+    fs::current_path(root / "xdg");
+    const std::pair<std::optional<std::string>, std::string> refused[] = {
+        {std::nullopt, group},   {"", group},
+        {"relative", group},     {root / "missing", group},  // parents are not made
+        {root / "plain", group}, {root / "taken", group},
+        {root / "xdg", ".."},    {root / "xdg", "../escaped"},  // never outside the folder
+        {root / "xdg", ""}};
+    for (const auto& [runtime, name] : refused) {
+        EXPECT_EQ(locate(runtime, name), std::nullopt)
+            << runtime.value_or("(unset)") << " " << name;
     }
     fs::current_path(workingDirectory);
-}
+    EXPECT_TRUE(fs::is_empty(root / "xdg" / "relative"));  // nothing was made on the way
+    EXPECT_FALSE(fs::exists(root / "missing") || fs::exists(root / "escaped"));
 
-TEST(XdgContainerLocator, CreatesThePrivateGroupFolderWhateverTheUmask) {
-    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0777}}) {
-        TempDirectory runtime;
-        EnvironmentVariable xdg("XDG_RUNTIME_DIR", runtime.path().string());
-        Umask umask(mask);
-        const auto folder = locate();
-        ASSERT_TRUE(folder) << "umask " << mask;
-        EXPECT_EQ(*folder, runtime.path() / "group.com.lumetra.visualizer");
-        EXPECT_TRUE(S_ISDIR(modeOf(*folder)));
-        EXPECT_EQ(modeOf(*folder) & 07777, 0700u) << "umask " << mask;
+    for (const mode_t mask : {0, 022, 0777}) {
+        const fs::path runtime = root / ("umask" + std::to_string(mask));
+        fs::create_directory(runtime);
+        const mode_t previousMask = ::umask(mask);
+        const auto folder = locate(runtime.string());
+        ::umask(previousMask);
+        ASSERT_EQ(folder, runtime / group) << "umask " << mask;
+        struct stat status {};
+        ASSERT_EQ(::stat(folder->c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & (S_IFMT | 07777), S_IFDIR | 0700u) << "umask " << mask;
+        std::ofstream(*folder / "shared_texture.bin") << "frame";
+        EXPECT_EQ(locate(runtime.string()), folder);  // the same folder, with what it holds
+        EXPECT_EQ(fs::file_size(*folder / "shared_texture.bin"), 5u);
     }
-}
-
-TEST(XdgContainerLocator, ReusesAnExistingFolderAndItsFiles) {
-    TempDirectory runtime;
-    EnvironmentVariable xdg("XDG_RUNTIME_DIR", runtime.path().string());
-    const fs::path group = runtime.path() / "group.com.lumetra.visualizer";
-    fs::create_directory(group);
-    std::ofstream(group / "shared_texture.bin") << "frame";
-    EXPECT_EQ(locate(), group);
-    EXPECT_EQ(fs::file_size(group / "shared_texture.bin"), 5u);
-    // Asking again gives the same folder.
-    EXPECT_EQ(locate(), group);
-}
-
-TEST(XdgContainerLocator, NoFolderWhenItCannotBeMade) {
-    TempDirectory runtime;
-    {
-        // The runtime directory does not exist: parents are not made.
-        EnvironmentVariable xdg("XDG_RUNTIME_DIR", (runtime.path() / "missing").string());
-        EXPECT_EQ(locate(), std::nullopt);
-        EXPECT_FALSE(fs::exists(runtime.path() / "missing"));
-    }
-    {
-        // The runtime directory is a plain file.
-        std::ofstream(runtime.path() / "plain") << "x";
-        EnvironmentVariable xdg("XDG_RUNTIME_DIR", (runtime.path() / "plain").string());
-        EXPECT_EQ(locate(), std::nullopt);
-    }
-    {
-        // A plain file stands where the group folder belongs.
-        fs::create_directory(runtime.path() / "taken");
-        std::ofstream(runtime.path() / "taken" / "group.com.lumetra.visualizer") << "x";
-        EnvironmentVariable xdg("XDG_RUNTIME_DIR", (runtime.path() / "taken").string());
-        EXPECT_EQ(locate(), std::nullopt);
-    }
-}
-
-TEST(XdgContainerLocator, AGroupNameNeverLeavesTheRuntimeDirectory) {
-    TempDirectory runtime;
-    fs::create_directory(runtime.path() / "xdg");
-    EnvironmentVariable xdg("XDG_RUNTIME_DIR", (runtime.path() / "xdg").string());
-    XdgContainerLocator locator;
-    EXPECT_EQ(locator.containerDirectory("../escaped"), std::nullopt);
-    EXPECT_EQ(locator.containerDirectory(".."), std::nullopt);
-    EXPECT_EQ(locator.containerDirectory(""), std::nullopt);
-    EXPECT_FALSE(fs::exists(runtime.path() / "escaped"));
 }
 
 }  // namespace
