@@ -10,6 +10,8 @@ QSurfaceFormat MetalTextureView::surfaceFormat() {
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
+    // A buffer swap never waits for a vertical blank: the main thread takes frames meanwhile.
+    format.setSwapInterval(0);
     return format;
 }
 
@@ -27,6 +29,6 @@ QWidget* MetalTextureView::makeNSView(const std::shared_ptr<Coordinator>& coordi
 
 void MetalTextureView::updateNSView(QWidget* view, Coordinator& coordinator) const {
     coordinator.setTexture(texture);
-    // Qt coalesces the requests made before the next paint into one draw.
-    if (view) view->update();
+    // The requests made before the next draw are drawn once.
+    if (auto* textureView = qobject_cast<TextureGLView*>(view)) textureView->setNeedsDisplay();
 }

@@ -41,17 +41,18 @@ struct MetalTextureView {
     // The GPU device; never empty.
     std::shared_ptr<gpu::Device> device;
 
-    // OpenGL 3.3 core, the format the preview draws with.
+    // OpenGL 3.3 core, the format the preview draws with; a buffer swap does not wait for the
+    // display's vertical blank.
     static QSurfaceFormat surfaceFormat();
 
     // A new coordinator built from this value's device and texture. Stops the process when the
     // device gives no command queue or the shader library is missing.
     std::shared_ptr<Coordinator> makeCoordinator() const;
 
-    // A new, configured view drawn by `coordinator`, owned by `parent` (or by the caller when
-    // `parent` is null). Make one view per coordinator. When its GL context first comes up, the
-    // coordinator builds its shader program there; a program that does not compile or link stops
-    // the process with a fatal report.
+    // A new, configured view drawn by `coordinator` (a TextureGLView), owned by `parent` (or by
+    // the caller when `parent` is null). Make one view per coordinator. When its GL context first
+    // comes up, the coordinator builds its shader program there; a program that does not compile or
+    // link stops the process with a fatal report.
     QWidget* makeNSView(const std::shared_ptr<Coordinator>& coordinator,
                         QWidget* parent = nullptr) const;
 

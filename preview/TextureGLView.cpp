@@ -1,32 +1,63 @@
 #include "preview/TextureGLView.h"
 
-#include <QEvent>
-#include <QOpenGLContext>
+#include <QBackingStore>
+#include <QOffscreenSurface>
 #include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
+#include <QPaintEvent>
+#include <QPainter>
 
 #include "preview/Coordinator.h"
+#include "preview/RetainedDrawable.h"
+#include "preview/TextureGLWindow.h"
 
-TextureGLView::TextureGLView(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(MetalTextureView::surfaceFormat());
-    // Keep the picture between draws, so that a skipped draw shows the last frame drawn.
-    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
+namespace {
+
+// glClipControl (OpenGL 4.5, ARB_clip_control), which the 3.3 function table does not hold.
+constexpr GLenum glLowerLeft = 0x8CA1;
+constexpr GLenum glUpperLeft = 0x8CA2;
+constexpr GLenum glNegativeOneToOne = 0x935E;
+
+}  // namespace
+
+QSurfaceFormat TextureGLView::windowFormat() {
+    QSurfaceFormat format = MetalTextureView::surfaceFormat();
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(0);
+    format.setAlphaBufferSize(0);  // opaque, like the window it sits in
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setSwapInterval(0);
+    return format;
+}
+
+TextureGLView::TextureGLView(QWidget* parent) : QWidget(parent) {
+    auto window = std::make_unique<TextureGLWindow>(*this);
+    window_ = window.get();
+    container_ = QWidget::createWindowContainer(window.release(), this);  // takes the window
+    container_->setFocusPolicy(Qt::NoFocus);
+    container_->setGeometry(rect());
 }
 
 TextureGLView::~TextureGLView() {
-    // QOpenGLWidget destroys the context after this part of the view is gone: the signal must not
-    // reach it then.
-    disconnect(contextConnection_);
-    if (!gl_) return;
-    makeCurrent();
-    contextWillDestroy();
-    doneCurrent();
+    // The window is destroyed with the container, after this part of the view is gone.
+    window_->forgetView();
+    releaseGlObjects();
+}
+
+void TextureGLView::releaseGlObjects() {
+    if (!context_) return;
+    if (makeCurrent()) {
+        drawable_.reset();
+        if (delegate_ && gl_) delegate_->contextWillDestroy();
+        doneCurrent();
+    }
+    gl_ = nullptr;
+    context_.reset();
 }
 
 void TextureGLView::setDelegate(std::shared_ptr<MetalTextureView::Coordinator> delegate) {
-    if (gl_ && delegate_ != delegate) {
+    if (gl_ && delegate_ != delegate && makeCurrent()) {
         // The old delegate's GL objects live in this view's context: release them here.
-        makeCurrent();
         if (delegate_) delegate_->contextWillDestroy();
         if (delegate) delegate->contextDidCreate(*gl_);
         doneCurrent();
@@ -34,60 +65,110 @@ void TextureGLView::setDelegate(std::shared_ptr<MetalTextureView::Coordinator> d
     delegate_ = std::move(delegate);
 }
 
-QSize TextureGLView::drawableSize() const { return size() * devicePixelRatio(); }
+QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
 
-void TextureGLView::initializeGL() {
-    // Qt makes a new context when the view moves to another window; GL objects go with the old.
-    disconnect(contextConnection_);
-    contextConnection_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-        makeCurrent();
-        contextWillDestroy();
-        doneCurrent();
-    });
-    gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context());
-    if (gl_ && delegate_) delegate_->contextDidCreate(*gl_);
+GLuint TextureGLView::defaultFramebufferObject() const {
+    return drawable_ ? drawable_->framebuffer() : 0;
 }
 
-void TextureGLView::contextWillDestroy() {
-    if (delegate_) delegate_->contextWillDestroy();
-    gl_ = nullptr;
+void TextureGLView::setNeedsDisplay() {
+    needsDisplay_ = true;
+    // Qt delivers one update request however often it is asked before it.
+    window_->requestUpdate();
 }
 
-void TextureGLView::resizeGL(int width, int height) {
-    // A new drawable: fill it with the view's black background before anything is drawn on it.
-    if (gl_) {
-        gl_->glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        gl_->glClear(GL_COLOR_BUFFER_BIT);
+void TextureGLView::display() { render(); }
+
+void TextureGLView::setTopRowFirstAllowed(bool allowed) {
+    topRowFirstAllowed_ = allowed;
+    setNeedsDisplay();
+}
+
+void TextureGLView::windowExposed() { render(); }
+
+void TextureGLView::windowUpdateRequested() {
+    if (needsDisplay_) render();
+}
+
+bool TextureGLView::makeCurrent() {
+    if (!context_) return false;
+    if (window_->handle()) return context_->makeCurrent(window_);
+    // No native window (never shown, or gone): GL objects are still released in the context.
+    if (!spareSurface_) {
+        spareSurface_ = std::make_unique<QOffscreenSurface>();
+        spareSurface_->setFormat(context_->format());
+        spareSurface_->create();
     }
-    if (delegate_) {
-        const double ratio = devicePixelRatio();
-        delegate_->drawableSizeWillChange(*this, width * ratio, height * ratio);
-    }
+    return context_->makeCurrent(spareSurface_.get());
 }
 
-void TextureGLView::paintGL() {
+void TextureGLView::doneCurrent() {
+    if (context_) context_->doneCurrent();
+}
+
+bool TextureGLView::prepareContext() {
+    if (context_) return gl_ != nullptr && context_->makeCurrent(window_);
+    context_ = std::make_unique<QOpenGLContext>();
+    context_->setFormat(window_->requestedFormat());
+    if (!context_->create() || !context_->makeCurrent(window_)) return false;
+    gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context_.get());
+    if (!gl_) return false;
+    if (context_->format().version() >= qMakePair(4, 5) ||
+        context_->hasExtension(QByteArrayLiteral("GL_ARB_clip_control"))) {
+        clipControl_ = reinterpret_cast<ClipControl>(context_->getProcAddress("glClipControl"));
+    }
+    if (delegate_) delegate_->contextDidCreate(*gl_);
+    return true;
+}
+
+void TextureGLView::render() {
+    if (!window_->isExposed()) return;  // it is drawn when it is exposed
+    if (!prepareContext()) return;
+    needsDisplay_ = false;
+    const QSize size = drawableSize();
+    const auto order = clipControl_ && topRowFirstAllowed_
+                           ? RetainedDrawable::RowOrder::TopRowFirst
+                           : RetainedDrawable::RowOrder::BottomRowFirst;
+    if (!drawable_ || drawable_->size() != size || drawable_->rowOrder() != order) {
+        // A new drawable starts opaque black.
+        drawable_.reset();
+        drawable_ = RetainedDrawable::make(*gl_, size, order);
+        if (!drawable_) return;
+        if (delegate_) delegate_->drawableSizeWillChange(*this, size.width(), size.height());
+    }
+    // With the clip origin at the upper left, the draw lays the picture's top row first, the
+    // order of the window's pixels, and the copy to the window is a plain one (on Mesa's
+    // llvmpipe a tenth of the time of a copy that turns the rows over).
+    if (clipControl_) {
+        clipControl_(order == RetainedDrawable::RowOrder::TopRowFirst ? glUpperLeft : glLowerLeft,
+                     glNegativeOneToOne);
+    }
     if (delegate_) delegate_->draw(*this);
+    drawable_->present(context_->defaultFramebufferObject());
+    context_->swapBuffers(window_);
 }
 
-void TextureGLView::showEvent(QShowEvent* event) {
-    QOpenGLWidget::showEvent(event);
-    watchExposure();
+QImage TextureGLView::grabFramebuffer() {
+    if (needsDisplay_) render();
+    if (!drawable_ || !makeCurrent()) return {};
+    QImage image = drawable_->read();
+    doneCurrent();
+    return image;
 }
 
-// Qt shows the retained picture again when the window is exposed; the view draws afresh too, so
-// that an exposed preview always shows the texture it holds now.
-void TextureGLView::watchExposure() {
-    QWindow* window = this->window()->windowHandle();
-    if (window == watchedWindow_) return;
-    if (watchedWindow_) watchedWindow_->removeEventFilter(this);
-    watchedWindow_ = window;
-    if (window) window->installEventFilter(this);
-}
+void TextureGLView::resizeEvent(QResizeEvent*) { container_->setGeometry(rect()); }
 
-bool TextureGLView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == watchedWindow_ && event->type() == QEvent::Expose &&
-        watchedWindow_->isExposed()) {
-        update();
+void TextureGLView::paintEvent(QPaintEvent* event) {
+    // On screen the native window covers the view, and the view paints nothing. Painted into
+    // anything else (QWidget::grab, QWidget::render), it paints its picture there.
+    QPaintDevice* target = redirected(nullptr);
+    QBackingStore* store = backingStore();
+    if (!target || (store && target == store->paintDevice())) return;
+    const QImage picture = grabFramebuffer();
+    QPainter painter(this);
+    if (picture.isNull()) {
+        painter.fillRect(event->rect(), Qt::black);
+    } else {
+        painter.drawImage(rect(), picture);
     }
-    return QOpenGLWidget::eventFilter(watched, event);
 }

@@ -7,6 +7,7 @@ uniform sampler2D frameTexture;
 out vec4 colour;
 
 void main() {
-    // The drawable is opaque: the frame's alpha does not show through.
-    colour = vec4(texture(frameTexture, textureCoordinate).rgb, 1.0);
+    // The texel as it is. The drawable is shown opaque, so the frame's alpha never shows. (Forcing
+    // alpha to 1 here sends Mesa 22's llvmpipe down a fast path that swaps red and blue.)
+    colour = texture(frameTexture, textureCoordinate);
 }

@@ -1,6 +1,6 @@
 // Preview figures on this machine's OpenGL: uploading and drawing one new 3840x2160 frame
 // texture into a 1280x720 view, waited for with glFinish; redrawing the same texture (no upload)
-// as the part that is drawing alone; and the whole path to the screen through Qt's composition.
+// as the part that is drawing alone; and the whole path to the screen (draw, copy, buffer swap).
 // Runs under a display (xvfb-run on machines without one).
 #include <QApplication>
 #include <QOpenGLContext>
@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     QWidget window;
     const MetalTextureView value{newFrame(), device};
     const auto coordinator = value.makeCoordinator();
-    auto* view = static_cast<TextureGLView*>(value.makeNSView(coordinator, &window));
+    auto* view = qobject_cast<TextureGLView*>(value.makeNSView(coordinator, &window));
+    if (!view) fail("the view is not a TextureGLView");
     value.updateNSView(view, *coordinator);
     view->setGeometry(0, 0, 1280, 720);
     window.resize(1280, 720);
@@ -91,10 +92,10 @@ int main(int argc, char** argv) {
             fail("a sample did not upload once and draw twice");
         }
 
-        // The whole way to the screen: hand-over, paint, Qt's composition of the window.
+        // The whole way to the screen: hand-over, draw, copy to the window, buffer swap.
         MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
         const auto start = Stopwatch::now();
-        view->repaint();
+        view->display();
         view->makeCurrent();
         view->context()->functions()->glFinish();
         view->doneCurrent();

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <QOpenGLWidget>
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
@@ -11,6 +10,7 @@
 #include "gpu/Device.h"
 #include "preview/Coordinator.h"
 #include "preview/MetalTextureView.h"
+#include "preview/TextureGLView.h"
 #include "tools/writer/TestPattern.h"
 
 namespace {
@@ -80,12 +80,16 @@ class MetalTextureViewTest : public ::testing::Test {
 
     // Makes the preview the way the window does, in a window of `size`, and waits until it is on
     // screen and, when it has a texture, drawn.
-    void show(std::shared_ptr<gpu::Texture> texture, QSize size) {
+    // With `topRowFirst` off, the view keeps its picture in GL's own row order, as it does where
+    // the driver cannot put the clip origin at the upper left.
+    void show(std::shared_ptr<gpu::Texture> texture, QSize size, bool topRowFirst = true) {
         window.reset();  // a preview shown before goes, with its GL objects, first
         window = std::make_unique<QWidget>();
         const MetalTextureView value{std::move(texture), device};
         coordinator = value.makeCoordinator();
         view = value.makeNSView(coordinator, window.get());
+        ASSERT_NE(glView(), nullptr);
+        glView()->setTopRowFirstAllowed(topRowFirst);
         value.updateNSView(view, *coordinator);
         view->setGeometry(QRect(QPoint(0, 0), size));
         window->resize(size);
@@ -107,24 +111,33 @@ class MetalTextureViewTest : public ::testing::Test {
     // Lets the event loop run for a while, so that any redraw that was going to happen has.
     static void settle() { QTest::qWait(300); }
 
-    // What the drawable holds now. Reading it back draws once more.
-    QImage picture() { return static_cast<QOpenGLWidget*>(view)->grabFramebuffer(); }
+    TextureGLView* glView() const { return qobject_cast<TextureGLView*>(view); }
 
-    // What the X server shows in the window, once it shows the quadrants (or the last look).
-    QImage onScreenQuadrants() {
+    // What the drawable holds now, after any draw that was asked for.
+    QImage picture() {
+        if (!glView()) {
+            ADD_FAILURE() << "the view is not a TextureGLView";
+            return {};
+        }
+        return glView()->grabFramebuffer();
+    }
+
+    // What the X server shows in the window, once it shows `colour` three quarters of the way
+    // across and down (or the last look).
+    QImage onScreen(Colour colour) {
         QImage shot;
         const bool shown = QTest::qWaitFor(
             [&] {
                 shot = window->screen()->grabWindow(window->winId()).toImage();
-                const QRgb wanted = qRgba(TestPattern::bottomRight.r, TestPattern::bottomRight.g,
-                                          TestPattern::bottomRight.b, 255);
+                const QRgb wanted = qRgba(colour.r, colour.g, colour.b, 255);
                 return !shot.isNull() &&
                        shot.pixel(shot.width() * 3 / 4, shot.height() * 3 / 4) == wanted;
             },
             10000);
-        if (!shown) ADD_FAILURE() << "the window never showed the quadrants";
+        if (!shown) ADD_FAILURE() << "the window never showed the expected picture";
         return shot.convertToFormat(QImage::Format_ARGB32);
     }
+    QImage onScreenQuadrants() { return onScreen(TestPattern::bottomRight); }
 
     std::shared_ptr<gpu::Device> device = gpu::Device::create();
     std::shared_ptr<MetalTextureView::Coordinator> coordinator;
@@ -148,18 +161,34 @@ TEST_F(MetalTextureViewTest, ShowsTheFrameUprightUnmirroredAndFillingTheDrawable
         uint32_t textureWidth, textureHeight;
         QSize view;
     };
-    // Enlarged, reduced, and at sizes that are not multiples of each other.
-    for (const Case c : {Case{160, 90, QSize(320, 180)}, Case{640, 360, QSize(320, 180)},
-                         Case{37, 23, QSize(333, 187)}, Case{300, 300, QSize(128, 256)}}) {
-        SCOPED_TRACE(std::to_string(c.textureWidth) + "x" + std::to_string(c.textureHeight));
-        show(quadrantTexture(c.textureWidth, c.textureHeight), c.view);
-        const QImage image = picture();
-        EXPECT_EQ(image.size(), c.view);
-        expectQuadrants(image);
-        // What reaches the screen, through Qt's composition of the window.
-        expectQuadrants(onScreenQuadrants());
-        EXPECT_EQ(coordinator->counters().uploads, 1u);
+    // Enlarged, reduced, and at sizes that are not multiples of each other; drawn top row first
+    // and in GL's own row order.
+    for (const bool topRowFirst : {true, false}) {
+        for (const Case c : {Case{160, 90, QSize(320, 180)}, Case{640, 360, QSize(320, 180)},
+                             Case{37, 23, QSize(333, 187)}, Case{300, 300, QSize(128, 256)},
+                             Case{1920, 1080, QSize(640, 360)}}) {
+            SCOPED_TRACE(std::to_string(c.textureWidth) + "x" + std::to_string(c.textureHeight) +
+                         (topRowFirst ? " top row first" : " bottom row first"));
+            show(quadrantTexture(c.textureWidth, c.textureHeight), c.view, topRowFirst);
+            const QImage image = picture();
+            EXPECT_EQ(image.size(), c.view);
+            expectQuadrants(image);
+            // What reaches the screen: the view's native window inside the top-level one.
+            expectQuadrants(onScreenQuadrants());
+            // What the window's widgets render into an image (QWidget::grab).
+            expectQuadrants(window->grab().toImage().convertToFormat(QImage::Format_ARGB32));
+            EXPECT_EQ(coordinator->counters().uploads, 1u);
+        }
     }
+}
+
+TEST_F(MetalTextureViewTest, AFramesAlphaNeverShows) {
+    // A host that leaves alpha at 0 (BGRX pixels) still shows its colours, fully opaque.
+    constexpr Colour clearTeal{teal.b, teal.g, teal.r, 0};
+    show(solidTexture(64, 48, clearTeal), QSize(200, 150));
+    expectEverywhere(picture(), teal);
+    expectEverywhere(onScreen(teal), teal);
+    expectEverywhere(window->grab().toImage().convertToFormat(QImage::Format_ARGB32), teal);
 }
 
 TEST_F(MetalTextureViewTest, RedrawsWhenResizedAndFillsTheNewDrawable) {
