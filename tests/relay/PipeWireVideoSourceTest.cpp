@@ -1,303 +1,291 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
-#include <string>
+#include <QCoreApplication>
+#include <QProcess>
 
 #include "gpu/CommandBuffer.h"
-#include "gpu/Device.h"
-#include "receiver/Configuration.h"
+#include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
-#include "tests/relay/GstFrameClient.h"
 #include "tests/relay/PipeWireTestConsumer.h"
 #include "tests/relay/RelayTestSupport.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/OpenDescriptors.h"
 #include "tests/support/TempDirectory.h"
+#include "tools/writer/SharedFrameWriter.h"
+#include "tools/writer/TestPattern.h"
 
 using namespace relaytest;
 
 namespace {
 
-const std::string serverName(config::syphonServerName);
-
-// A relay server against the PipeWire daemon and WirePlumber of the test run.
-class PipeWireVideoSourceTest : public ::testing::Test {
+class RelayTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        auto made = PipeWireRelayFactory(log).createSource(serverName);
-        ASSERT_TRUE(made.source);
-        ASSERT_EQ(made.failure, "");
-        source = std::move(made.source);
-        ASSERT_TRUE(source->isConnected());
-        ASSERT_TRUE(spinUntil([] { return !nodesNamed(serverName).empty(); }))
-            << "the node never appeared";
-    }
-
-    // Runs a gst-launch client for `frames` frames while publishing `region` of `texture`
-    // about every 10 ms, until the client ends.
-    std::unique_ptr<GstFrameClient> receiveWithGst(const std::shared_ptr<gpu::Texture>& texture,
-                                                   const PixelRegion& region, bool flipped,
-                                                   int frames = 3) {
-        auto client =
-            std::make_unique<GstFrameClient>(serverName, frames, directory.path() / "frames.bgra");
-        EXPECT_TRUE(client->start());
-        const bool ended = spinUntil([&] {
-            if (!client->isRunning()) return true;
-            publish(*source, texture, region, flipped);
-            spinFor(10ms);
-            return false;
-        });
-        EXPECT_TRUE(ended) << client->transcript();
-        return client;
-    }
-
-    // Checks that a client received `frames` frames, each exactly `region` of `texture`.
-    void expectFrames(const GstFrameClient& client, const gpu::Texture& texture,
-                      const PixelRegion& region, bool flipped, size_t frames = 3) {
-        ASSERT_TRUE(client.succeeded()) << client.transcript();
-        const auto size = client.negotiatedSize();
-        ASSERT_TRUE(size) << client.transcript();
-        EXPECT_EQ(size->first, region.width);
-        EXPECT_EQ(size->second, region.height);
-        const auto expected = expectedFrame(texture, region, flipped);
-        const auto received = client.frames(region.width, region.height);
-        ASSERT_EQ(received.size(), frames);
-        for (size_t i = 0; i < received.size(); ++i) {
-            ASSERT_TRUE(received[i] == expected)
-                << "frame " << i << ": " << firstDifference(received[i], expected, region.width);
-        }
+    // A receiver whose relay is a PipeWire video source; it logs to `fakes`.
+    static std::shared_ptr<TextureReceiver> pipeWireReceiver(const FakePlatform& fakes) {
+        auto platform = fakes.platform();
+        platform.relay = std::make_shared<PipeWireRelayFactory>(fakes.log);
+        return TextureReceiver::create(gpu::Device::create(), platform);
     }
 
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>(journal);
     std::shared_ptr<gpu::Device> device = gpu::Device::create();
-    TempDirectory directory;
+    TempDirectory container;
+    FakePlatform fakes{container.path()};
+};
+
+// A relay server against the PipeWire daemon and WirePlumber of the test run.
+class PipeWireVideoSourceTest : public RelayTest {
+  protected:
+    void SetUp() override {
+        auto made = PipeWireRelayFactory(log).createSource(serverName);
+        ASSERT_TRUE(made.source && made.failure.empty()) << made.failure;
+        source = std::move(made.source);
+        ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName) == 1; }));
+    }
+
+    // A consumer of the tests' own, holding a frame of `texture` from `source`.
+    std::unique_ptr<PipeWireTestConsumer> streamingConsumer(
+        const std::shared_ptr<gpu::Texture>& texture) {
+        std::string failure;
+        auto consumer = PipeWireTestConsumer::connect(serverName, {}, failure);
+        EXPECT_TRUE(consumer) << failure;
+        EXPECT_TRUE(consumer && spinUntil([&] {
+                        publishWhole(*source, texture);
+                        spinFor(10ms);
+                        return consumer->frameCount() > 0 && source->isStreaming();
+                    }));
+        return consumer;
+    }
+
     std::unique_ptr<PipeWireVideoSource> source;
 };
 
-PipeWireTestConsumer::Options keepingPixels() { return PipeWireTestConsumer::Options{}; }
+struct GstCase {
+    const char* name;
+    PixelRegion region;  // of a 637 x 481 texture: rows of 2548 bytes, a width not a multiple of 4
+    bool flipped;
+};
+
+class GstClientTest : public PipeWireVideoSourceTest,
+                      public ::testing::WithParamInterface<GstCase> {};
+
+class WithdrawalTest : public PipeWireVideoSourceTest,
+                       public ::testing::WithParamInterface<bool> {};
 
 }  // namespace
 
-TEST_F(PipeWireVideoSourceTest, NodeAnnouncesItselfAsACameraSource) {
-    const auto nodes = nodesNamed(serverName);
-    ASSERT_EQ(nodes.size(), 1u);
-    const auto& properties = nodes.front();
-    EXPECT_EQ(properties.at("media.class"), "Video/Source");
-    EXPECT_EQ(properties.at("media.type"), "Video");
-    EXPECT_EQ(properties.at("media.category"), "Capture");
-    EXPECT_EQ(properties.at("media.role"), "Camera");
-    EXPECT_EQ(properties.at("node.description"), serverName);
-    EXPECT_TRUE(journal->logLines().empty()) << "a healthy server has nothing to say";
-}
-
-TEST_F(PipeWireVideoSourceTest, GstClientReceivesFramesOfTheirOwnSizeAndColours) {
-    // 637 pixels: rows of 2548 bytes, a width that is not a multiple of 4.
+// Exact size, colours and row order reach a real client; nothing is copied while no one streams.
+TEST_P(GstClientTest, ReceivesExactlyThePublishedRegion) {
+    const GstCase& c = GetParam();
     const auto texture = patternTexture(*device, 637, 481);
-    const PixelRegion whole{0, 0, 637, 481};
-    const auto client = receiveWithGst(texture, whole, true);
-    expectFrames(*client, *texture, whole, true);
-    EXPECT_GE(source->copiedFrames(), 3u);
+    EXPECT_TRUE(nothingCopiedWhilePublishing(*source, texture)) << "copied before any consumer";
+    EXPECT_EQ(gstMismatch(*source, texture, c.region, c.flipped), "");
+    ASSERT_TRUE(spinUntil([&] { return !source->isStreaming(); }));
+    EXPECT_TRUE(nothingCopiedWhilePublishing(*source, texture)) << "copied after the client left";
+    EXPECT_EQ(journal->logLines(), std::vector<std::string>{}) << "a healthy server is quiet";
 }
 
-TEST_F(PipeWireVideoSourceTest, UnflippedFramesArriveWithTheirRowsReversed) {
-    const auto texture = patternTexture(*device, 320, 240);
-    const PixelRegion whole{0, 0, 320, 240};
-    ASSERT_NE(expectedFrame(*texture, whole, false), expectedFrame(*texture, whole, true));
-    const auto client = receiveWithGst(texture, whole, false);
-    expectFrames(*client, *texture, whole, false);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Frames, GstClientTest,
+    ::testing::Values(GstCase{"Whole", {0, 0, 637, 481}, true},
+                      GstCase{"Unflipped", {0, 0, 637, 481}, false},
+                      GstCase{"RegionAcrossQuadrants", {250, 200, 201, 151}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PipeWireVideoSourceTest, ImageRegionSelectsPartOfTheTexture) {
-    const auto texture = patternTexture(*device, 400, 300);
-    const PixelRegion part{50, 40, 201, 151};  // straddles all four quadrants
-    const auto client = receiveWithGst(texture, part, true);
-    expectFrames(*client, *texture, part, true);
-}
-
-TEST_F(PipeWireVideoSourceTest, SizeChangeReachesAStreamingConsumerAndFreshClients) {
-    std::string failure;
-    const auto consumer = PipeWireTestConsumer::connect(serverName, keepingPixels(), failure);
-    ASSERT_TRUE(consumer) << failure;
-
+// A size change mid-stream reaches a streaming consumer of the tests' own and a fresh gst client;
+// then loop, connection, stream and every buffer's memfd leave with the server.
+TEST_F(PipeWireVideoSourceTest, SizeChangeReachesConsumersAndEveryDescriptorLeavesWithTheServer) {
     const auto large = patternTexture(*device, 320, 240);
     const auto small = patternTexture(*device, 201, 113);
-    const PixelRegion largeWhole{0, 0, 320, 240};
-    const PixelRegion smallWhole{0, 0, 201, 113};
-    const auto largeExpected = expectedFrame(*large, largeWhole, true);
-    const auto smallExpected = expectedFrame(*small, smallWhole, true);
-
-    auto lastFrameIs = [&](const std::vector<uint8_t>& expected, uint32_t width, uint32_t height) {
-        const auto frame = consumer->lastFrame();
-        return frame && frame->width == width && frame->height == height &&
-               frame->pixels == expected;
+    auto streamBothSizes = [&] {
+        source = PipeWireRelayFactory(log).createSource(serverName).source;
+        ASSERT_TRUE(source);
+        auto consumer = streamingConsumer(large);
+        ASSERT_TRUE(consumer);
+        for (const auto& texture : {large, small}) {
+            const PixelRegion whole{0, 0, texture->width(), texture->height()};
+            const auto expected = expectedFrame(*texture, whole, true);
+            EXPECT_TRUE(spinUntil([&] {
+                publishWhole(*source, texture);
+                spinFor(10ms);
+                const auto last = consumer->seen().last;
+                return last && last->width == whole.width && last->height == whole.height &&
+                       last->pixels == expected;
+            })) << "no frame "
+                << whole.width << " wide";
+        }
+        EXPECT_TRUE(consumer->seen().last->sharedMemory) << "frames travel in MemFd buffers";
+        EXPECT_EQ(consumer->seen().malformed, 0u) << "a buffer's rows missed its format";
+        // Debian 12's pipewiresrc cannot follow a renegotiation, but a fresh one sees the new size.
+        EXPECT_EQ(gstMismatch(*source, small, {0, 0, 201, 113}), "");
+        source.reset();
+        spinFor(50ms);
     };
-    ASSERT_TRUE(spinUntil([&] {
-        publishWhole(*source, large);
-        spinFor(10ms);
-        return lastFrameIs(largeExpected, 320, 240);
-    })) << "the consumer never received the first size";
-    const size_t formatsBefore = consumer->formatChanges();
-
-    ASSERT_TRUE(spinUntil([&] {
-        publishWhole(*source, small);
-        spinFor(10ms);
-        return lastFrameIs(smallExpected, 201, 113);
-    })) << "the consumer never received the new size";
-    EXPECT_GT(consumer->formatChanges(), formatsBefore);
-    EXPECT_TRUE(consumer->lastFrame()->sharedMemory) << "frames travel in MemFd buffers";
-    EXPECT_EQ(consumer->malformedFrames(), 0u) << "a buffer's stride or size missed its format";
-
-    // Debian 12's pipewiresrc cannot follow a renegotiation, but a new one sees the new size.
-    const auto client = receiveWithGst(small, smallWhole, true);
-    expectFrames(*client, *small, smallWhole, true);
+    source.reset();
+    streamBothSizes();  // whatever PipeWire opens once per process is open from here on
+    const size_t before = openDescriptorCount();
+    streamBothSizes();
+    EXPECT_EQ(openDescriptorCount(), before);
 }
 
-TEST_F(PipeWireVideoSourceTest, NothingIsCopiedWithoutAStreamingConsumer) {
-    const auto texture = patternTexture(*device, 160, 120);
-    for (int i = 0; i < 30; ++i) {
-        publishWhole(*source, texture);
-        spinFor(5ms);
+// Removed by another client, the node is announced again, as a camera; a frame leaves when its
+// command buffer is committed; stop() (true) or destroying the server (false) withdraws the node
+// while streaming, and frames encoded before that are harmless.
+TEST_P(WithdrawalTest, CameraNodeReturnsCopiesOnCommitAndLeavesWithTheServer) {
+    ASSERT_TRUE(runTool("pw-cli", {"destroy", QString::fromStdString(serverName)}));
+    ASSERT_TRUE(spinUntil([&] { return !journal->logLines().empty(); }));
+    ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName) == 1; }));
+    EXPECT_EQ(journal->logLines(),
+              std::vector<std::string>{"❌ Syphon server 'Lumetra Vuzadivirur' stream failed: its "
+                                       "node was removed (announcing it again)"});
+    const auto node = runTool("pw-dump", {QString::fromStdString(serverName)}).value_or("");
+    for (const std::string property :
+         {R"("media.class": "Video/Source")", R"("media.type": "Video")",
+          R"("media.category": "Capture")", R"("media.role": "Camera")",
+          R"("node.description": "Lumetra Vuzadivirur")"}) {
+        EXPECT_NE(node.find(property), std::string::npos) << property << " missing in " << node;
     }
-    EXPECT_EQ(source->copiedFrames(), 0u);
-    EXPECT_FALSE(source->isStreaming());
-
-    std::string failure;
-    auto consumer = PipeWireTestConsumer::connect(serverName, keepingPixels(), failure);
-    ASSERT_TRUE(consumer) << failure;
-    ASSERT_TRUE(spinUntil([&] {
-        publishWhole(*source, texture);
-        spinFor(10ms);
-        return consumer->frameCount() >= 5;
-    }));
-    EXPECT_GE(source->copiedFrames(), 5u);
-
-    consumer.reset();
-    ASSERT_TRUE(spinUntil([&] { return !source->isStreaming(); }));
-    const uint64_t copied = source->copiedFrames();
-    for (int i = 0; i < 30; ++i) {
-        publishWhole(*source, texture);
-        spinFor(5ms);
-    }
-    EXPECT_EQ(source->copiedFrames(), copied) << "frames were copied after the consumer left";
-}
-
-TEST_F(PipeWireVideoSourceTest, FrameLeavesWhenItsCommandBufferIsCommitted) {
-    std::string failure;
-    const auto consumer = PipeWireTestConsumer::connect(serverName, keepingPixels(), failure);
-    ASSERT_TRUE(consumer) << failure;
     const auto texture = patternTexture(*device, 64, 48);
-    ASSERT_TRUE(spinUntil([&] {
-        publishWhole(*source, texture);
-        spinFor(10ms);
-        return consumer->frameCount() >= 1;
-    }));
-    ASSERT_TRUE(spinUntil([&] { return source->isStreaming(); }));
+    const auto consumer = streamingConsumer(texture);
+    ASSERT_TRUE(consumer);
 
     const uint64_t copied = source->copiedFrames();
-    const auto frame = patternTexture(*device, 64, 48);
-    gpu::CommandBuffer commandBuffer;
-    source->publishFrameTexture(frame, commandBuffer, gpu::Rect{0, 0, 64, 48}, true);
-    EXPECT_GT(frame.use_count(), 1) << "the encoded work must hold the texture";
+    gpu::CommandBuffer pending;
+    source->publishFrameTexture(texture, pending, gpu::Rect{0, 0, 64, 48}, true);
+    EXPECT_GT(texture.use_count(), 1) << "the encoded work must hold the texture";
     spinFor(50ms);
     EXPECT_EQ(source->copiedFrames(), copied) << "copied before the commit";
-    commandBuffer.commit();
-    EXPECT_TRUE(spinUntil([&] { return source->copiedFrames() == copied + 1; }));
-    EXPECT_TRUE(spinUntil([&] { return frame.use_count() == 1; }))
-        << "the relay kept the texture after copying it";
-}
-
-TEST_F(PipeWireVideoSourceTest, StopWithdrawsTheNodeAndLaterFramesAreHarmless) {
-    const auto texture = patternTexture(*device, 64, 48);
-    gpu::CommandBuffer pending;  // encoded before the stop, committed after it
-    source->publishFrameTexture(texture, pending, gpu::Rect{0, 0, 64, 48}, true);
-
-    source->stop();
-    EXPECT_FALSE(source->isConnected());
-    ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName).empty(); }));
     pending.commit();
-    publishWhole(*source, texture);
-    source->stop();
-    EXPECT_EQ(source->copiedFrames(), 0u);
-    EXPECT_EQ(texture.use_count(), 1);
-}
+    EXPECT_TRUE(spinUntil([&] { return source->copiedFrames() == copied + 1; }));
+    EXPECT_TRUE(spinUntil([&] { return texture.use_count() == 1; })) << "the relay kept it";
 
-TEST_F(PipeWireVideoSourceTest, DestroyingTheServerWithdrawsTheNodeEvenWhileStreaming) {
-    std::string failure;
-    const auto consumer = PipeWireTestConsumer::connect(serverName, keepingPixels(), failure);
-    ASSERT_TRUE(consumer) << failure;
-    const auto texture = patternTexture(*device, 64, 48);
-    ASSERT_TRUE(spinUntil([&] {
-        publishWhole(*source, texture);
-        spinFor(10ms);
-        return consumer->frameCount() >= 1;
-    }));
-
-    gpu::CommandBuffer late;  // committed after the server is gone
+    gpu::CommandBuffer late;  // encoded before the withdrawal, committed after it
     source->publishFrameTexture(texture, late, gpu::Rect{0, 0, 64, 48}, true);
-    source.reset();
-    late.commit();
+    if (GetParam()) {
+        source->stop();
+        EXPECT_FALSE(source->isConnected());
+        late.commit();
+        EXPECT_EQ(source->copiedFrames(), copied + 1);
+    } else {
+        source.reset();
+        late.commit();
+    }
     EXPECT_EQ(texture.use_count(), 1);
-    ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName).empty(); }));
+    EXPECT_TRUE(spinUntil([] { return nodesNamed(serverName) == 0; }));
 }
 
-TEST_F(PipeWireVideoSourceTest, ANodeRemovedByAnotherClientIsAnnouncedAgain) {
-    ASSERT_TRUE(runTool("pw-cli", {"destroy", serverName}).ok);
-    const std::string line =
-        "❌ Syphon server 'Lumetra Vuzadivirur' stream failed: its node was removed "
-        "(announcing it again)";
-    ASSERT_TRUE(spinUntil([&] { return !journal->logLines().empty(); }));
-    EXPECT_EQ(journal->logLines(), std::vector<std::string>{line});
-    ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName).size() == 1; }));
+INSTANTIATE_TEST_SUITE_P(StopOrDestroy, WithdrawalTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Stopped" : "Destroyed"; });
 
-    const auto texture = patternTexture(*device, 150, 90);
-    const PixelRegion whole{0, 0, 150, 90};
-    const auto client = receiveWithGst(texture, whole, true);
-    expectFrames(*client, *texture, whole, true);
-    EXPECT_EQ(journal->logLines().size(), 1u);
+// The whole road of a frame: the host writes rows with padding, the receiver takes the frame
+// into a texture and relays it, and a real PipeWire client gets tightly packed rows.
+TEST_F(RelayTest, PaddedHostFramesReachAGstClientThroughTheReceiver) {
+    std::string failure;
+    auto writer = SharedFrameWriter::create(container.path(), {}, failure);
+    ASSERT_TRUE(writer) << failure;
+    auto receiver = pipeWireReceiver(fakes);
+    ASSERT_TRUE(receiver);
+    const uint32_t width = 637, height = 481, bytesPerRow = width * 4 + 12;
+    const auto hostRows = TestPattern::quadrants(width, height, bytesPerRow);
+    uint32_t frameNumber = 0;
+    const auto feed = [&] {
+        writer->writeFrame(++frameNumber, width, height, bytesPerRow, hostRows.data());
+        receiver->checkForNewFrame();
+    };
+    EXPECT_EQ(gstMismatch(feed, TestPattern::quadrants(width, height, width * 4)), "");
+    receiver.reset();
+    const auto lines = fakes.journal->logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.front(), "✅ Syphon server created: 'Lumetra Vuzadivirur'");
+    EXPECT_EQ(lines.back(), "🛑 Syphon server stopped");
+    EXPECT_TRUE(spinUntil([] { return nodesNamed(serverName) == 0; }));
 }
 
+// The RelayDaemon tests own their daemons: they run under scripts/with-daemons.sh --no-pipewire,
+// which gives them a fresh runtime directory and session bus but no PipeWire.
 namespace {
 
-size_t openDescriptors() {
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
+// PipeWire, and WirePlumber once PipeWire answers (it links what is there when it joins); they
+// end in the reverse order.
+class Daemons {
+  public:
+    ~Daemons() { stop(false); }
+    bool start() {
+        pipewire_.start("pipewire", {});
+        if (!spinUntil([] { return runTool("pw-cli", {"info", "0"}).has_value(); })) return false;
+        wireplumber_.start("wireplumber", {});
+        return wireplumber_.waitForStarted();
     }
-    return count;
-}
+    void stop(bool kill) {
+        for (QProcess* daemon : {&wireplumber_, &pipewire_}) {
+            kill ? daemon->kill() : daemon->terminate();
+            daemon->waitForFinished();
+        }
+    }
+
+  private:
+    QProcess pipewire_;
+    QProcess wireplumber_;
+};
+
+class RelayDaemonTest : public RelayTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    std::shared_ptr<gpu::Texture> texture = patternTexture(*device, 211, 97);
+    const PixelRegion whole{0, 0, 211, 97};
+    const std::string connectedLine = "✅ Syphon server 'Lumetra Vuzadivirur' connected to PipeWire";
+    Daemons daemons;
+};
 
 }  // namespace
 
-// Loop, connection, stream and every buffer's memfd are released with the server, after it
-// streamed and renegotiated.
-TEST(PipeWireVideoSourceResources, EveryDescriptorIsReleasedWithTheServer) {
-    auto log = std::make_shared<RecordingLog>(std::make_shared<Journal>());
-    auto device = gpu::Device::create();
-    const auto large = patternTexture(*device, 320, 240);
-    const auto small = patternTexture(*device, 160, 120);
-    TempDirectory directory;
-    auto streamBoth = [&] {
-        auto made = PipeWireRelayFactory(log).createSource(serverName);
-        ASSERT_TRUE(made.source);
-        ASSERT_EQ(made.failure, "");
-        for (const auto& texture : {large, small}) {
-            GstFrameClient client(serverName, 2, directory.path() / "frames.bgra");
-            ASSERT_TRUE(client.start());
-            ASSERT_TRUE(spinUntil([&] {
-                if (!client.isRunning()) return true;
-                publishWhole(*made.source, texture);
-                spinFor(10ms);
-                return false;
-            }));
-            ASSERT_TRUE(client.succeeded()) << client.transcript();
-        }
-        made.source.reset();
-        spinFor(50ms);
-    };
-    streamBoth();  // whatever PipeWire opens once per process is open from here on
-    const size_t before = openDescriptors();
-    streamBoth();
-    EXPECT_EQ(openDescriptors(), before);
+// No daemon at the start: the application runs on and reports why; the daemon appears, goes
+// away (by SIGTERM or, with the parameter, SIGKILL) and comes back, and the relay follows.
+TEST_P(RelayDaemonTest, RelayFollowsThePipeWireDaemonComingAndGoing) {
+    auto receiver = pipeWireReceiver(fakes);
+    ASSERT_TRUE(receiver) << "the application runs on without PipeWire";
+    receiver.reset();
+    const auto lines = fakes.journal->logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(
+        lines.front().starts_with("❌ Failed to create Syphon server 'Lumetra Vuzadivirur': "))
+        << lines.front();
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "✅ Syphon server created: 'Lumetra Vuzadivirur'"),
+        0);
+    EXPECT_EQ(lines.back(), "🛑 Syphon server stopped");
+
+    auto made = PipeWireRelayFactory(log).createSource(serverName);
+    ASSERT_TRUE(made.source) << "the application must keep a server to relay later";
+    auto& source = *made.source;
+    EXPECT_NE(made.failure.find("PipeWire"), std::string::npos) << made.failure;
+    EXPECT_FALSE(source.isConnected());
+    EXPECT_TRUE(nothingCopiedWhilePublishing(source, texture));
+    ASSERT_TRUE(daemons.start());
+    ASSERT_TRUE(spinUntil([&] { return source.isConnected(); })) << "no connection";
+    EXPECT_EQ(gstMismatch(source, texture, whole), "");
+
+    daemons.stop(GetParam());
+    ASSERT_TRUE(spinUntil([&] { return !source.isConnected(); }));
+    EXPECT_TRUE(nothingCopiedWhilePublishing(source, texture)) << "frame intake carries on";
+    spinFor(1200ms);  // more than one reconnection attempt against no daemon
+    ASSERT_TRUE(daemons.start());
+    ASSERT_TRUE(spinUntil([&] { return source.isConnected(); })) << "no reconnection";
+    EXPECT_EQ(gstMismatch(source, texture, whole), "");
+    const auto relayLines = journal->logLines();
+    ASSERT_EQ(relayLines.size(), 3u) << "the caller reports the failure; one line for the loss";
+    EXPECT_EQ(relayLines[0], connectedLine);
+    EXPECT_TRUE(relayLines[1].starts_with("❌ Syphon server 'Lumetra Vuzadivirur' lost PipeWire: "))
+        << relayLines[1];
+    EXPECT_EQ(relayLines[2], connectedLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, RelayDaemonTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Killed" : "Terminated"; });
+
+// The relay runs on the Qt event loop of the main thread, as in the application.
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
