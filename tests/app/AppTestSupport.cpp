@@ -5,18 +5,13 @@
 
 #include "gpu/Region.h"
 
-std::shared_ptr<gpu::Device>& testDevice() {
-    static std::shared_ptr<gpu::Device> device;
-    return device;
-}
-
 std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
                                           const std::function<Bgra(uint32_t, uint32_t)>& pixel) {
-    auto texture = testDevice()->newTexture(width, height);
     std::vector<Bgra> pixels;
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) pixels.push_back(pixel(x, y));
+    for (uint32_t i = 0; i < width * height; ++i) {
+        pixels.push_back(pixel ? pixel(i % width, i / width) : Bgra{90, 40, 200, 255});
     }
+    auto texture = testDevice->newTexture(width, height);
     if (texture) {
         texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(),
                                size_t{width} * 4);
@@ -39,14 +34,10 @@ FakeWindow::FakeWindow(QSize size) {
 
 void FakeWindow::present(std::shared_ptr<gpu::Texture> texture, bool receiving, int64_t frame,
                          double fps) {
-    state->willChange.emit();
-    state->texture = std::move(texture);
-    state->willChange.emit();
-    state->receiving = receiving;
-    state->willChange.emit();
-    state->frameNumber = frame;
-    state->willChange.emit();
-    state->rate = fps;
+    state->set(state->texture, std::move(texture));
+    state->set(state->receiving, receiving);
+    state->set(state->frameNumber, frame);
+    state->set(state->rate, fps);
     QCoreApplication::processEvents();
 }
 

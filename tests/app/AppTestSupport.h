@@ -11,18 +11,14 @@
 #include "tests/support/Fakes.h"
 
 // The system's GPU device, while the tests run.
-std::shared_ptr<gpu::Device>& testDevice();
+inline std::shared_ptr<gpu::Device> testDevice;
 
-// One pixel in the texture's byte order.
-struct Bgra {
+struct Bgra {  // one pixel in the texture's byte order
     uint8_t b, g, r, a;
 };
-// A texture whose pixel (x, y) is `pixel(x, y)`; one opaque colour unless told.
+// A texture whose pixel (x, y) is `pixel(x, y)`; one opaque colour when none is given.
 std::shared_ptr<gpu::Texture> makeTexture(
-    uint32_t width, uint32_t height,
-    const std::function<Bgra(uint32_t, uint32_t)>& pixel = [](uint32_t, uint32_t) {
-        return Bgra{90, 40, 200, 255};
-    });
+    uint32_t width, uint32_t height, const std::function<Bgra(uint32_t, uint32_t)>& pixel = {});
 
 // The text of a named label or button, or "<missing>".
 QString labelText(const QWidget& parent, const char* name);
@@ -30,18 +26,16 @@ QString labelText(const QWidget& parent, const char* name);
 // A shown window over a fake receiver state.
 struct FakeWindow {
     explicit FakeWindow(QSize size = QSize(960, 680));
-    // Sets all four values, each after the will-change signal, then runs the pass of the event loop
-    // where the window re-evaluates.
+    // Sets all four values as the receiver does, then runs the pass where the window re-evaluates.
     void present(std::shared_ptr<gpu::Texture> texture, bool receiving, int64_t frame = 1,
                  double fps = 0.0);
-    // Whether the named widget is shown, and its place in the window.
     bool shown(const char* name) const;
     QRect geometryOf(const char* name) const;
 
     std::shared_ptr<FakeReceiverState> state = std::make_shared<FakeReceiverState>();
     std::shared_ptr<Journal> log = std::make_shared<Journal>();  // the lines the window logs
     std::unique_ptr<ContentView> view =
-        std::make_unique<ContentView>(testDevice(), state, std::make_shared<RecordingLog>(log));
+        std::make_unique<ContentView>(testDevice, state, std::make_shared<RecordingLog>(log));
 };
 
 // Runs the test object `Test` in an application whose windows get the preview's OpenGL format.
@@ -49,11 +43,11 @@ template <typename Test>
 int runGlTests(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
-    testDevice() = gpu::Device::systemDefault();
-    if (!testDevice()) qFatal("the tests need an OpenGL 3.3 core device");
+    testDevice = gpu::Device::systemDefault();
+    if (!testDevice) qFatal("the tests need an OpenGL 3.3 core device");
     Test test;
     const int failures = QTest::qExec(&test, argc, argv);
     keepGlDriversLoaded();  // GL has been used by now
-    testDevice().reset();
+    testDevice.reset();
     return failures;
 }

@@ -2,14 +2,19 @@
 
 #include "app/ReceiverState.h"
 
-// Receiver state a test sets at will, including combinations the real receiver never reaches. A
-// test emits the will-change signal before each change, as the receiver does.
+// Receiver state a test sets at will, including combinations the real receiver never reaches.
 struct FakeReceiverState : ReceiverState {
     std::shared_ptr<gpu::Texture> currentTexture() const override { return texture; }
     bool isReceiving() const override { return receiving; }
     int64_t lastFrameNumber() const override { return frameNumber; }
     double fps() const override { return rate; }
     WillChangeSignal& objectWillChange() override { return willChange; }
+    // Changes a value as the receiver does: the will-change signal first.
+    template <typename T>
+    void set(T& field, T value) {
+        willChange.emit();
+        field = std::move(value);
+    }
 
     std::shared_ptr<gpu::Texture> texture;
     bool receiving = false;
