@@ -64,7 +64,7 @@ TEST(DBusNotificationCenter, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUnt
 }
 
 TEST(DBusNotificationCenterWithoutBus, AddObserverFailsWithAReason) {
-    EXPECT_EXIT(listenWithoutABus(), testing::ExitedWithCode(0), "added: 0, reason: .+");
+    EXPECT_EXIT(listenWithoutABus(), testing::ExitedWithCode(0), "added: 0, reason: [^\n]+");
 }
 
 }  // namespace

@@ -163,10 +163,10 @@ TEST_F(SimReceiverIntegration, FramesArriveThroughTheSignalAlone) {
                     "✅ Received frame #60 (256x64) - N fps", "🛑 Syphon server stopped"}));
 }
 
-// With no signal from the sim, the receiver's timer alone brings the frames in. Both sides find
-// the group folder through XDG_RUNTIME_DIR (the test script's throwaway one).
+// With no signal, the timer alone brings the frames in, each met by about two checks (the sim
+// runs at 30 Hz). Both sides find the group folder through the test script's XDG_RUNTIME_DIR.
 TEST_F(SimReceiverIntegration, FramesArriveThroughTheTimerAlone) {
-    startSim({"--no-signal"});
+    startSim({"--no-signal", "--rate", "30"});
     ASSERT_TRUE(sim.waitForReadyRead(30'000));  // its first line: the files are in place
     create(/*signalOnly=*/false);
     ASSERT_TRUE(receiver && receiver->hasLockFile());
