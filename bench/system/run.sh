@@ -19,7 +19,7 @@ sim=$root/build/bin/lumetra-sim
 app=$root/build/bin/frame-counting-app
 seconds=${LMV_BENCH_SECONDS:-30}
 log=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$log"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$log"' EXIT
 
 measure() {  # measure LABEL SECONDS SIM-ARGS...
   local label=$1 length=$2; shift 2
@@ -27,7 +27,8 @@ measure() {  # measure LABEL SECONDS SIM-ARGS...
   local simPid=$!
   "$app" --warmup 3 --seconds "$length" --label "$label" 2>"$log/app-$label.err" |
     grep -E "^${label}_" || { echo "run $label failed: ${PIPESTATUS[*]}" >&2; cat "$log/app-$label.err" >&2; }
-  kill -TERM $simPid 2>/dev/null; wait $simPid 2>/dev/null || true
+  kill -TERM $simPid 2>/dev/null || true
+  wait $simPid 2>/dev/null || true
 }
 
 measure 1080p60 "$seconds" --size 1920x1080 --rate 60 | tee "$log/1080p60"
