@@ -16,6 +16,7 @@ StoragePool::Block StoragePool::acquire(size_t size) {
         }
     }
     Block block;
+    // Running out of memory yields no block (and no texture), never an exception.
     block.bytes.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
     block.size = block.bytes ? size : 0;
     return block;

@@ -6,6 +6,8 @@
 
 // A read-only shared mapping of a file, unmapped (same length) on destruction.
 class SharedMapping {
+    struct Token {};
+
   public:
     // None when mmap fails.
     static std::unique_ptr<SharedMapping> mapReadOnly(int fd, size_t length);
@@ -16,8 +18,9 @@ class SharedMapping {
     const uint8_t* bytes() const { return bytes_; }
     size_t length() const { return length_; }
 
+    SharedMapping(Token, const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
+
   private:
-    SharedMapping(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
     const uint8_t* bytes_;
     size_t length_;
 };

@@ -18,7 +18,7 @@ std::unique_ptr<SharedFrameWriter> SharedFrameWriter::create(const std::filesyst
         failure = directory.string() + ": " + std::strerror(errno);
         return nullptr;
     }
-    std::unique_ptr<SharedFrameWriter> writer(new SharedFrameWriter);
+    auto writer = std::make_unique<SharedFrameWriter>(Token{});
     writer->framePath_ = directory / config::frameFileName;
     writer->lockPath_ = directory / config::lockFileName;
 

@@ -10,6 +10,8 @@
 // The host's side of the shared frame file: creates both files and writes frames the way the
 // reader relies on, pixels first and the header last, all under an exclusive flock.
 class SharedFrameWriter {
+    struct Token {};
+
   public:
     struct Options {
         bool createLockFile = true;
@@ -49,9 +51,9 @@ class SharedFrameWriter {
     const std::filesystem::path& lockPath() const { return lockPath_; }
     uint8_t* slot() { return slot_; }
 
-  private:
-    SharedFrameWriter() = default;
+    explicit SharedFrameWriter(Token) {}
 
+  private:
     std::filesystem::path framePath_;
     std::filesystem::path lockPath_;
     int frameFd_ = -1;
