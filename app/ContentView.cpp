@@ -7,40 +7,20 @@
 #include <QMetaObject>
 #include <cmath>
 
+#include "app/FatalReport.h"
 #include "app/FrameSnapshot.h"
 #include "app/StatusBar.h"
 #include "app/SystemColors.h"
-#include "app/TextureReceiverState.h"
 #include "app/WaitingPanel.h"
-#include "platform/QtReceiverPlatform.h"
 #include "preview/Coordinator.h"
-#include "preview/FatalReport.h"
-#include "receiver/TextureReceiver.h"
-#include "relay/PipeWireRelayFactory.h"
 
 namespace {
 
 constexpr int minimumContentWidth = 640;
 constexpr int minimumContentHeight = 480;
-constexpr const char* fatalLocation = "LMVuzadivirur/ContentView";
+constexpr std::string_view previewFatalLocation = "LMVuzadivirur/MetalTextureView";
 
 }  // namespace
-
-std::unique_ptr<ContentView> ContentView::create(QWidget* parent) {
-    std::shared_ptr<gpu::Device> device = gpu::Device::systemDefault();
-    if (!device) fatalReport(fatalLocation, "Metal is not supported on this device");
-
-    // One log for the receiver, its relay and the snapshot export.
-    ReceiverPlatform platform = makeQtReceiverPlatform(nullptr);
-    platform.relay = std::make_shared<PipeWireRelayFactory>(platform.log);
-    std::shared_ptr<TextureReceiver> receiver = TextureReceiver::create(device, platform);
-    if (!receiver) {
-        fatalReport(fatalLocation,
-                    "Failed to initialize TextureReceiver - check App Group entitlements");
-    }
-    return std::make_unique<ContentView>(
-        std::move(device), std::make_shared<TextureReceiverState>(receiver), platform.log, parent);
-}
 
 ContentView::ContentView(std::shared_ptr<gpu::Device> device,
                          std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
@@ -114,7 +94,11 @@ void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
     const MetalTextureView value{texture, device_};
     if (!preview_) {
         coordinator_ = value.makeCoordinator();
-        preview_ = value.makeNSView(coordinator_, this);
+        // No command queue or no shader library: the preview cannot exist.
+        if (!coordinator_) fatalReport(previewFatalLocation);
+        preview_ = value.makeNSView(
+            coordinator_,
+            [](const std::string& reason) { fatalReport(previewFatalLocation, reason); }, this);
         preview_->setObjectName("preview");
         preview_->lower();
         preview_->show();

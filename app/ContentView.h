@@ -7,25 +7,21 @@
 #include <optional>
 
 #include "app/ReceiverState.h"
+#include "core/LogSink.h"
 #include "gpu/Device.h"
 #include "preview/MetalTextureView.h"
-#include "receiver/LogSink.h"
 
 class QFileDialog;
 class StatusBar;
 class WaitingPanel;
 
-// The window's root widget. It owns the window's receiver for its whole life and lays the
+// The window's root widget. It keeps the window's receiver for its whole life and lays the
 // window out from the receiver's published values: the compatibility note, the live preview (or
 // the waiting panel until the first frame) and the status bar, one centred column on black.
 class ContentView : public QWidget {
     Q_OBJECT
 
   public:
-    // Takes the system's GPU device and builds the window's receiver on the real platform. Stops
-    // the process with a fatal report when either cannot be had.
-    static std::unique_ptr<ContentView> create(QWidget* parent = nullptr);
-
     // A view over any receiver state, with the device it was made with and the log that the
     // snapshot export writes to.
     ContentView(std::shared_ptr<gpu::Device> device, std::shared_ptr<ReceiverState> receiver,

@@ -3,17 +3,72 @@
 #include <QApplication>
 #include <QLocale>
 #include <QSurfaceFormat>
+#include <cstdio>
+#include <cstring>
 
+#include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
+#include "app/TextureReceiverState.h"
 #include "app/Translations.h"
+#include "platform/DBusNotificationCenter.h"
 #include "platform/QtRunLoop.h"
+#include "platform/StdoutLogSink.h"
+#include "platform/SteadyClock.h"
+#include "platform/XdgContainerLocator.h"
 #include "preview/MetalTextureView.h"
+#include "receiver/TextureReceiver.h"
+#include "relay/PipeWireRelayFactory.h"
+
+#ifndef LMV_VERSION
+#define LMV_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr std::string_view fatalLocation = "LMVuzadivirur/ContentView";
+constexpr std::string_view noDevice = "Metal is not supported on this device";
+
+constexpr const char* usage =
+    "Usage: lm-vuzadivirur [--help] [--version]\n"
+    "\n"
+    "Shows the frames Lumetra writes into $XDG_RUNTIME_DIR/group.com.lumetra.visualizer/ in a\n"
+    "live preview window, relays them to other applications as the PipeWire camera\n"
+    "\"Lumetra Vuzadivirur\", and saves the frame on screen as a PNG on request.\n"
+    "Log lines go to standard output. SIGINT and SIGTERM quit cleanly.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n";
+
+// Qt ends the process with abort() when no windowing platform can be had (no display at all).
+// During the application object's construction, such a fatal message is the missing device.
+QtMessageHandler previousHandler = nullptr;
+
+void reportMissingDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (previousHandler) previousHandler(type == QtFatalMsg ? QtCriticalMsg : type, context, text);
+    if (type == QtFatalMsg) fatalReport(fatalLocation, noDevice);
+}
+
+}  // namespace
 
 int LMVuzadivirurApp::main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("lm-vuzadivirur %s\n", LMV_VERSION);
+            return 0;
+        }
+    }
+
     // Before the application object, so that every GL context shares the preview's format.
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    previousHandler = qInstallMessageHandler(reportMissingDisplay);
     QApplication application(argc, argv);
+    qInstallMessageHandler(previousHandler);
     QApplication::setApplicationName(QStringLiteral("lm-vuzadivirur"));
+    QApplication::setApplicationVersion(QStringLiteral(LMV_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("lm-vuzadivirur"));
 
     const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
@@ -28,8 +83,34 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     return 0;
 }
 
-LMVuzadivirurApp::LMVuzadivirurApp() : window_(ContentView::create()) {
+ReceiverPlatform LMVuzadivirurApp::makePlatform() {
+    // One log for the receiver, its relay and the snapshot export.
+    auto runLoop = std::make_shared<QtRunLoop>();
+    auto log = std::make_shared<StdoutLogSink>();
+    return ReceiverPlatform{runLoop,
+                            std::make_shared<DBusNotificationCenter>(),
+                            std::make_shared<XdgContainerLocator>(),
+                            std::make_shared<SteadyClock>(),
+                            log,
+                            std::make_shared<PipeWireRelayFactory>(log, runLoop)};
+}
+
+LMVuzadivirurApp::LMVuzadivirurApp() : device_(gpu::Device::systemDefault()) {
+    if (!device_) fatalReport(fatalLocation, noDevice);
+    const ReceiverPlatform platform = makePlatform();
+    receiver_ = TextureReceiver::create(device_, platform);
+    if (!receiver_) {
+        fatalReport(fatalLocation,
+                    "Failed to initialize TextureReceiver - check App Group entitlements");
+    }
+    window_ = std::make_unique<ContentView>(
+        device_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(960, 680);
     window_->show();
+}
+
+LMVuzadivirurApp::~LMVuzadivirurApp() {
+    window_.reset();
+    receiver_.reset();
 }

@@ -4,22 +4,40 @@
 #include <memory>
 
 #include "app/ContentView.h"
+#include "core/ReceiverPlatform.h"
 
-// The application: its one window, whose content is a ContentView.
+class TextureReceiver;
+
+// The application: it builds the GPU device, the platform services, the relay and the receiver,
+// wires them together and hands its one window, a ContentView, what it shows. Only the
+// application ends the process: a part that cannot be had is a fatal report here.
 class LMVuzadivirurApp {
     Q_DECLARE_TR_FUNCTIONS(LMVuzadivirurApp)
 
   public:
-    // The program entry: runs the application's event loop with its window until the window is
-    // closed, the application quits, or SIGINT or SIGTERM arrives; then tears the window and its
-    // receiver down and returns 0. Nothing is read from the command line.
+    // The program entry: `--help` and `--version` answer and return; otherwise it runs the
+    // application's event loop with its window until the window is closed, the application
+    // quits, or SIGINT or SIGTERM arrives, then tears the window and its receiver down and
+    // returns 0.
     static int main(int argc, char** argv);
 
-    // Makes and shows the window. Stops the process when the window's content cannot be made.
+    // The receiver's platform on Linux: the Qt main loop with a timerfd timer, the D-Bus session
+    // bus, the XDG runtime folder, the steady clock, standard output, and the PipeWire relay
+    // logging to the same output. Call it on the main thread once the Qt application exists.
+    static ReceiverPlatform makePlatform();
+
+    // Makes and shows the window. Stops the process when the device or the receiver cannot be
+    // had.
     LMVuzadivirurApp();
+    ~LMVuzadivirurApp();
+    LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
+    LMVuzadivirurApp& operator=(const LMVuzadivirurApp&) = delete;
 
     ContentView& window() const { return *window_; }
 
   private:
+    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<TextureReceiver> receiver_;
+    // Goes first, so that the receiver's teardown and its last log line come after the window.
     std::unique_ptr<ContentView> window_;
 };

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/WillChangeSignal.h"
 #include "gpu/Texture.h"
-#include "receiver/WillChangeSignal.h"
 
 // What the window reads of a receiver: its four published values and its will-change signal.
 // The window depends on this rather than on the receiver itself, so that states the receiver

@@ -6,7 +6,7 @@
 #include "app/LocalizedText.h"
 #include "app/SystemColors.h"
 #include "app/TextStyle.h"
-#include "receiver/DecimalFormat.h"
+#include "core/DecimalFormat.h"
 
 namespace {
 

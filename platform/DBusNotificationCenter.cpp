@@ -5,20 +5,12 @@
 #include <QDBusMessage>
 #include <vector>
 
+#include "platform/DBusSignalName.h"
 #include "platform/DBusSignalReceiver.h"
 
 namespace {
 
 const char* const deliverSlot = SLOT(deliver());
-
-// A round trip to the bus daemon. Messages on one connection are handled in order, so once the
-// reply is back the daemon has also installed the match rules sent before it.
-void waitForBus(QDBusConnection& connection) {
-    const auto ping = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
-    connection.call(ping, QDBus::Block, 5000);
-}
 
 }  // namespace
 
@@ -39,13 +31,12 @@ bool DBusNotificationCenter::addObserver(const void* observer, const std::string
         failure = reason.isEmpty() ? "no D-Bus session bus" : reason.toStdString();
         return false;
     }
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
+    const auto signal = DBusSignalName::parse(name);
+    if (!signal) {
         failure = "'" + name + "' is not an interface and member name";
         return false;
     }
-    Registration registration{QString::fromStdString(name.substr(0, dot)),
-                              QString::fromStdString(name.substr(dot + 1)),
+    Registration registration{signal->interface, signal->member,
                               std::make_unique<DBusSignalReceiver>(std::move(callback))};
     if (!connection_.connect(QString(), QString(), registration.interface, registration.member,
                              registration.receiver.get(), deliverSlot)) {
@@ -53,7 +44,6 @@ bool DBusNotificationCenter::addObserver(const void* observer, const std::string
         failure = reason.isEmpty() ? "the bus refused the signal match" : reason.toStdString();
         return false;
     }
-    waitForBus(connection_);
     registrations_.emplace(observer, std::move(registration));
     return true;
 }

@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "receiver/NotificationCenter.h"
+#include "core/NotificationCenter.h"
 
 class DBusSignalReceiver;
 
@@ -21,8 +21,9 @@ class DBusNotificationCenter : public NotificationCenter {
     DBusNotificationCenter(const DBusNotificationCenter&) = delete;
     DBusNotificationCenter& operator=(const DBusNotificationCenter&) = delete;
 
-    // False when the bus is not connected or the name has no interface part. Signals sent after
-    // it returns true reach the callback.
+    // False when the bus is not connected or the name has no interface part. It does not wait
+    // for the bus daemon to install the match (no round trip on the main thread): a signal sent
+    // at the same moment by another program may be missed, which the 60 Hz poll makes up for.
     bool addObserver(const void* observer, const std::string& name, std::function<void()> callback,
                      std::string& failure) override;
     void removeObserver(const void* observer) override;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include "platform/SocketNotifierWatch.h"
 #include "platform/TimerFdTimer.h"
 
 void QtRunLoop::post(std::function<void()> job) {
@@ -20,6 +21,10 @@ void QtRunLoop::post(std::function<void()> job) {
 std::unique_ptr<RepeatingTimer> QtRunLoop::scheduleRepeating(std::chrono::nanoseconds interval,
                                                              std::function<void()> tick) {
     return TimerFdTimer::create(interval, std::move(tick));
+}
+
+std::unique_ptr<DescriptorWatch> QtRunLoop::watchReadable(int fd, std::function<void()> readable) {
+    return SocketNotifierWatch::create(fd, std::move(readable));
 }
 
 void QtRunLoop::runPendingJobs() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receiver/RunLoop.h"
+#include "core/RunLoop.h"
 
 // The main thread's Qt event loop. A job is a queued call on the application object, so jobs
 // run one at a time, in posting order, each on its own (none is merged or dropped). Needs a
@@ -11,6 +11,8 @@ class QtRunLoop : public RunLoop {
     // A timerfd-driven timer; see TimerFdTimer.
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
                                                       std::function<void()> tick) override;
+    // A socket notifier; see SocketNotifierWatch.
+    std::unique_ptr<DescriptorWatch> watchReadable(int fd, std::function<void()> readable) override;
 
     // Runs every job still queued. Qt deletes the calls still queued at its end while it holds
     // its event-list lock; a job released there that held the last hold on a receiver would tear

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receiver/LogSink.h"
+#include "core/LogSink.h"
 
 // Writes each line, with its newline, straight to standard output (file descriptor 1), so that
 // a line is neither held in a buffer nor lost when output is a pipe. A reader that has gone away

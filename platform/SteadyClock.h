@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receiver/Clock.h"
+#include "core/Clock.h"
 
 // The system's monotonic clock (std::chrono::steady_clock), in seconds.
 class SteadyClock : public Clock {

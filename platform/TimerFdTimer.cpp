@@ -3,11 +3,9 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
-#include <QThread>
-#include <cerrno>
 #include <cstdint>
+
+#include "platform/SocketNotifierWatch.h"
 
 namespace {
 
@@ -22,20 +20,14 @@ timespec toTimespec(std::chrono::nanoseconds interval) {
 std::unique_ptr<TimerFdTimer> TimerFdTimer::create(std::chrono::nanoseconds interval,
                                                    std::function<void()> tick) {
     if (interval.count() <= 0 || !tick) return nullptr;
-    // A socket notifier needs the event dispatcher of a Qt application's main thread.
-    auto* application = QCoreApplication::instance();
-    if (application == nullptr || QThread::currentThread() != application->thread()) {
-        return nullptr;
-    }
     const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd < 0) return nullptr;
     // Constructed here so that the descriptor is closed by the destructor on every way out.
     auto timer = std::make_unique<TimerFdTimer>(Token{}, fd, std::move(tick));
     const itimerspec schedule{toTimespec(interval), toTimespec(interval)};
     if (::timerfd_settime(fd, 0, &schedule, nullptr) != 0) return nullptr;
-    timer->notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(timer->notifier_.get(), &QSocketNotifier::activated,
-                     [raw = timer.get()] { raw->fire(); });
+    timer->watch_ = SocketNotifierWatch::create(fd, [raw = timer.get()] { raw->fire(); });
+    if (!timer->watch_) return nullptr;  // no Qt application on this thread
     return timer;
 }
 
@@ -45,8 +37,8 @@ TimerFdTimer::TimerFdTimer(Token, int fd, std::function<void()> tick)
 TimerFdTimer::~TimerFdTimer() { invalidate(); }
 
 void TimerFdTimer::invalidate() {
-    // The notifier goes first, so that the descriptor it watches is never closed under it.
-    notifier_.reset();
+    // The watch goes first, so that the descriptor it watches is never closed under it.
+    watch_.reset();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }

@@ -4,14 +4,13 @@
 #include <functional>
 #include <memory>
 
-#include "receiver/RunLoop.h"
+#include "core/RunLoop.h"
 
-class QSocketNotifier;
+class SocketNotifierWatch;
 
 // A repeating timer on the main thread's Qt event loop with a nanosecond interval: a timerfd on
-// CLOCK_MONOTONIC watched by a QSocketNotifier. Qt's own timers round to whole milliseconds
-// (16 ms gives 62.5 Hz); this keeps 1/60 s at 60 Hz. Socket notifiers are served by every event
-// loop of the thread, so ticks go on while a modal dialog or a menu runs its own loop.
+// CLOCK_MONOTONIC, watched for reading. Qt's own timers round to whole milliseconds (16 ms gives
+// 62.5 Hz); this keeps 1/60 s at 60 Hz, and ticks go on while a modal dialog runs its own loop.
 class TimerFdTimer : public RepeatingTimer {
     struct Token {};  // construction goes through create()
 
@@ -34,5 +33,5 @@ class TimerFdTimer : public RepeatingTimer {
     int fd_;
     // Shared so that a tick that destroys its own timer keeps running on a live function.
     std::shared_ptr<std::function<void()>> tick_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<SocketNotifierWatch> watch_;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "receiver/ContainerLocator.h"
+#include "core/ContainerLocator.h"
 
 // The application-group folder is `$XDG_RUNTIME_DIR/<group>/`, created with mode 0700 when
 // missing. None when XDG_RUNTIME_DIR is unset, empty or relative, or the folder cannot be made.

@@ -16,15 +16,18 @@ QSurfaceFormat MetalTextureView::surfaceFormat() {
 }
 
 std::shared_ptr<MetalTextureView::Coordinator> MetalTextureView::makeCoordinator() const {
-    return std::make_shared<Coordinator>(device, texture);
+    return Coordinator::make(device, texture);
 }
 
 QWidget* MetalTextureView::makeNSView(const std::shared_ptr<Coordinator>& coordinator,
+                                      std::function<void(const std::string&)> onFailure,
                                       QWidget* parent) const {
-    auto* view = new TextureGLView(parent);  // owned by `parent`, or by the caller
+    // Owned by `parent`, or by the caller: a widget's lifetime is its parent's business.
+    auto view = std::make_unique<TextureGLView>(surfaceFormat(), parent);
     view->setDevice(device);
-    view->setDelegate(coordinator);
-    return view;
+    view->setFailureHandler(std::move(onFailure));
+    view->setRenderer(coordinator);
+    return view.release();
 }
 
 void MetalTextureView::updateNSView(QWidget* view, Coordinator& coordinator) const {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QSurfaceFormat>
+#include <functional>
 #include <memory>
+#include <string>
 
+class Coordinator;
 class QWidget;
 
 namespace gpu {
@@ -22,7 +25,8 @@ class Texture;
 //   // when the preview is first shown:
 //   MetalTextureView value{receiver->currentTexture(), device};
 //   std::shared_ptr<MetalTextureView::Coordinator> coordinator = value.makeCoordinator();
-//   QWidget* view = value.makeNSView(coordinator, parentWidget);  // parent-owned
+//   if (!coordinator) ...;  // no command queue or no shader library: the caller decides
+//   QWidget* view = value.makeNSView(coordinator, onFailure, parentWidget);  // parent-owned
 //   value.updateNSView(view, *coordinator);
 //
 //   // at every later re-evaluation, with the same coordinator and view:
@@ -34,7 +38,7 @@ class Texture;
 // (the texture's row 0 at the top), on opaque black. It redraws when a texture is handed over,
 // when it is exposed and when it is resized, and not otherwise.
 struct MetalTextureView {
-    class Coordinator;  // preview/Coordinator.h
+    using Coordinator = ::Coordinator;  // preview/Coordinator.h
 
     // The texture to show; may be empty.
     std::shared_ptr<gpu::Texture> texture;
@@ -45,15 +49,17 @@ struct MetalTextureView {
     // display's vertical blank.
     static QSurfaceFormat surfaceFormat();
 
-    // A new coordinator built from this value's device and texture. Stops the process when the
-    // device gives no command queue or the shader library is missing.
+    // A new coordinator built from this value's device and texture; none when the device gives
+    // no command queue or the shader library is missing.
     std::shared_ptr<Coordinator> makeCoordinator() const;
 
     // A new, configured view drawn by `coordinator` (a TextureGLView), owned by `parent` (or by
     // the caller when `parent` is null). Make one view per coordinator. When its GL context first
-    // comes up, the coordinator builds its shader program there; a program that does not compile or
-    // link stops the process with a fatal report.
+    // comes up, the coordinator builds its shader program there. `onFailure` is called once, with
+    // the reason, when the view cannot draw: no GL context, or a program that does not compile or
+    // link (the GL log is in the reason).
     QWidget* makeNSView(const std::shared_ptr<Coordinator>& coordinator,
+                        std::function<void(const std::string&)> onFailure,
                         QWidget* parent = nullptr) const;
 
     // Hands this value's texture (possibly empty) to `coordinator`, dropping the one it held, and

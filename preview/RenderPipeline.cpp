@@ -7,19 +7,14 @@ namespace {
 // The frame texture is bound at this unit.
 constexpr GLint textureUnit = 0;
 
-std::string shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader) {
+// The info log of a shader or a program, read with the matching pair of GL calls.
+std::string infoLog(QOpenGLFunctions_3_3_Core& gl, GLuint name,
+                    void (QOpenGLFunctions_3_3_Core::*getLength)(GLuint, GLenum, GLint*),
+                    void (QOpenGLFunctions_3_3_Core::*getLog)(GLuint, GLsizei, GLsizei*, GLchar*)) {
     GLint length = 0;
-    gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    (gl.*getLength)(name, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(static_cast<size_t>(std::max(length, 1)), '\0');
-    gl.glGetShaderInfoLog(shader, static_cast<GLsizei>(log.size()), nullptr, log.data());
-    return log.data();
-}
-
-std::string programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program) {
-    GLint length = 0;
-    gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> log(static_cast<size_t>(std::max(length, 1)), '\0');
-    gl.glGetProgramInfoLog(program, static_cast<GLsizei>(log.size()), nullptr, log.data());
+    (gl.*getLog)(name, static_cast<GLsizei>(log.size()), nullptr, log.data());
     return log.data();
 }
 
@@ -40,7 +35,8 @@ class Shader {
         GLint compiled = GL_FALSE;
         gl_.glGetShaderiv(name_, GL_COMPILE_STATUS, &compiled);
         if (compiled == GL_TRUE) return true;
-        log = shaderLog(gl_, name_);
+        log = infoLog(gl_, name_, &QOpenGLFunctions_3_3_Core::glGetShaderiv,
+                      &QOpenGLFunctions_3_3_Core::glGetShaderInfoLog);
         return false;
     }
     GLuint name() const { return name_; }
@@ -82,7 +78,9 @@ std::unique_ptr<RenderPipeline> RenderPipeline::make(
     GLint linked = GL_FALSE;
     gl.glGetProgramiv(program, GL_LINK_STATUS, &linked);
     if (linked != GL_TRUE) {
-        error = "the preview program did not link: " + programLog(gl, program);
+        error = "the preview program did not link: " +
+                infoLog(gl, program, &QOpenGLFunctions_3_3_Core::glGetProgramiv,
+                        &QOpenGLFunctions_3_3_Core::glGetProgramInfoLog);
         gl.glDeleteProgram(program);
         return nullptr;
     }

@@ -7,7 +7,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include "preview/Coordinator.h"
 #include "preview/RetainedDrawable.h"
 #include "preview/TextureGLWindow.h"
 
@@ -18,10 +17,7 @@ constexpr GLenum glLowerLeft = 0x8CA1;
 constexpr GLenum glUpperLeft = 0x8CA2;
 constexpr GLenum glNegativeOneToOne = 0x935E;
 
-}  // namespace
-
-QSurfaceFormat TextureGLView::windowFormat() {
-    QSurfaceFormat format = MetalTextureView::surfaceFormat();
+QSurfaceFormat windowFormat(QSurfaceFormat format) {
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(0);
     format.setAlphaBufferSize(0);  // opaque, like the window it sits in
@@ -30,8 +26,17 @@ QSurfaceFormat TextureGLView::windowFormat() {
     return format;
 }
 
-TextureGLView::TextureGLView(QWidget* parent) : QWidget(parent) {
-    auto window = std::make_unique<TextureGLWindow>(*this);
+}  // namespace
+
+TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QWidget(parent) {
+    auto window =
+        std::make_unique<TextureGLWindow>(windowFormat(format), TextureGLWindow::Callbacks{
+                                                                    [this] { render(); },
+                                                                    [this] { setNeedsDisplay(); },
+                                                                    [this] {
+                                                                        if (needsDisplay_) render();
+                                                                    },
+                                                                });
     window_ = window.get();
     container_ = QWidget::createWindowContainer(window.release(), this);  // takes the window
     container_->setFocusPolicy(Qt::NoFocus);
@@ -40,7 +45,7 @@ TextureGLView::TextureGLView(QWidget* parent) : QWidget(parent) {
 
 TextureGLView::~TextureGLView() {
     // The window is destroyed with the container, after this part of the view is gone.
-    window_->forgetView();
+    window_->forgetCallbacks();
     releaseGlObjects();
 }
 
@@ -48,21 +53,30 @@ void TextureGLView::releaseGlObjects() {
     if (!context_) return;
     if (makeCurrent()) {
         drawable_.reset();
-        if (delegate_ && gl_) delegate_->contextWillDestroy();
+        if (renderer_ && gl_) renderer_->contextWillDestroy();
         doneCurrent();
     }
     gl_ = nullptr;
     context_.reset();
 }
 
-void TextureGLView::setDelegate(std::shared_ptr<MetalTextureView::Coordinator> delegate) {
-    if (gl_ && delegate_ != delegate && makeCurrent()) {
-        // The old delegate's GL objects live in this view's context: release them here.
-        if (delegate_) delegate_->contextWillDestroy();
-        if (delegate) delegate->contextDidCreate(*gl_);
+void TextureGLView::setRenderer(std::shared_ptr<Renderer> renderer) {
+    std::string error;
+    bool ready = true;
+    if (gl_ && renderer_ != renderer && makeCurrent()) {
+        // The old renderer's GL objects live in this view's context: release them here.
+        if (renderer_) renderer_->contextWillDestroy();
+        if (renderer) ready = renderer->contextDidCreate(*gl_, error);
         doneCurrent();
     }
-    delegate_ = std::move(delegate);
+    renderer_ = std::move(renderer);
+    if (!ready) fail(error);
+}
+
+void TextureGLView::fail(const std::string& reason) {
+    if (failed_) return;
+    failed_ = true;
+    if (failureHandler_) failureHandler_(reason);
 }
 
 QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
@@ -84,12 +98,6 @@ void TextureGLView::setTopRowFirstAllowed(bool allowed) {
     setNeedsDisplay();
 }
 
-void TextureGLView::windowExposed() { render(); }
-
-void TextureGLView::windowUpdateRequested() {
-    if (needsDisplay_) render();
-}
-
 bool TextureGLView::makeCurrent() {
     if (!context_) return false;
     if (window_->handle()) return context_->makeCurrent(window_);
@@ -107,17 +115,37 @@ void TextureGLView::doneCurrent() {
 }
 
 bool TextureGLView::prepareContext() {
-    if (context_) return gl_ != nullptr && context_->makeCurrent(window_);
+    if (failed_) return false;
+    if (context_) {
+        if (context_->makeCurrent(window_)) return true;
+        fail("the preview's OpenGL context could not be made current");
+        return false;
+    }
     context_ = std::make_unique<QOpenGLContext>();
     context_->setFormat(window_->requestedFormat());
-    if (!context_->create() || !context_->makeCurrent(window_)) return false;
+    if (!context_->create()) {
+        fail("the preview's OpenGL 3.3 core context could not be created");
+        return false;
+    }
+    if (!context_->makeCurrent(window_)) {
+        fail("the preview's OpenGL context could not be made current");
+        return false;
+    }
     gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context_.get());
-    if (!gl_) return false;
+    if (!gl_ || !gl_->initializeOpenGLFunctions()) {
+        gl_ = nullptr;
+        fail("the preview's OpenGL context has no OpenGL 3.3 core functions");
+        return false;
+    }
     if (context_->format().version() >= qMakePair(4, 5) ||
         context_->hasExtension(QByteArrayLiteral("GL_ARB_clip_control"))) {
         clipControl_ = reinterpret_cast<ClipControl>(context_->getProcAddress("glClipControl"));
     }
-    if (delegate_) delegate_->contextDidCreate(*gl_);
+    std::string error;
+    if (renderer_ && !renderer_->contextDidCreate(*gl_, error)) {
+        fail(error);
+        return false;
+    }
     return true;
 }
 
@@ -134,7 +162,7 @@ void TextureGLView::render() {
         drawable_.reset();
         drawable_ = RetainedDrawable::make(*gl_, size, order);
         if (!drawable_) return;
-        if (delegate_) delegate_->drawableSizeWillChange(*this, size.width(), size.height());
+        if (renderer_) renderer_->drawableSizeWillChange(size);
     }
     // With the clip origin at the upper left, the draw lays the picture's top row first, the
     // order of the window's pixels, and the copy to the window is a plain one (on Mesa's
@@ -143,7 +171,7 @@ void TextureGLView::render() {
         clipControl_(order == RetainedDrawable::RowOrder::TopRowFirst ? glUpperLeft : glLowerLeft,
                      glNegativeOneToOne);
     }
-    if (delegate_) delegate_->draw(*this);
+    if (renderer_) renderer_->draw(Renderer::Target{*gl_, drawable_->framebuffer(), size});
     drawable_->present(context_->defaultFramebufferObject());
     context_->swapBuffers(window_);
 }

@@ -2,39 +2,48 @@
 
 #include <QImage>
 #include <QOpenGLContext>
-#include <QPointer>
+#include <QSurfaceFormat>
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <string>
 
-#include "preview/MetalTextureView.h"
+#include "preview/Renderer.h"
 
 class QOffscreenSurface;
 class QOpenGLFunctions_3_3_Core;
 class RetainedDrawable;
 class TextureGLWindow;
 
+namespace gpu {
+class Device;
+}
+
 // The GPU view of the preview: a widget the window places and sizes, holding a native OpenGL
-// 3.3 core window (TextureGLWindow) whose drawing is done by the view's delegate, the
-// coordinator. The delegate draws into the view's retained picture, which the view then puts on
-// screen with one copy and a buffer swap. It draws when a texture is handed over (through
+// 3.3 core window (TextureGLWindow) whose drawing is done by the view's renderer. The renderer
+// draws into the view's retained picture, which the view then puts on screen with one copy and a
+// buffer swap. It draws when a texture is handed over (through
 // setNeedsDisplay), when its window is exposed and when it is resized; never on a timer. A new
 // drawable starts opaque black, and a skipped draw leaves the last picture in place.
 class TextureGLView : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TextureGLView(QWidget* parent = nullptr);
+    // Draws with `format` (OpenGL 3.3 core or later), without depth or stencil buffers and
+    // without waiting for a vertical blank at a buffer swap (the main thread never waits).
+    explicit TextureGLView(const QSurfaceFormat& format, QWidget* parent = nullptr);
     ~TextureGLView() override;
-
-    // The format of the view's native window: the preview's, without depth or stencil buffers,
-    // and without waiting for a vertical blank at a buffer swap (the main thread never waits).
-    static QSurfaceFormat windowFormat();
 
     void setDevice(std::shared_ptr<gpu::Device> device) { device_ = std::move(device); }
     const std::shared_ptr<gpu::Device>& device() const { return device_; }
-    // The view keeps its delegate alive.
-    void setDelegate(std::shared_ptr<MetalTextureView::Coordinator> delegate);
-    const std::shared_ptr<MetalTextureView::Coordinator>& delegate() const { return delegate_; }
+    // The view keeps its renderer alive.
+    void setRenderer(std::shared_ptr<Renderer> renderer);
+    const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
+    // Called once, with the reason, when the view cannot draw at all: its GL context cannot be
+    // made or made current, or the renderer cannot set itself up in it. Nothing is drawn after.
+    void setFailureHandler(std::function<void(const std::string&)> handler) {
+        failureHandler_ = std::move(handler);
+    }
 
     // Asks for one draw at a coming pass of the event loop; the requests made before it are
     // drawn once.
@@ -67,16 +76,16 @@ class TextureGLView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    friend class TextureGLWindow;
-    void windowExposed();
-    void windowUpdateRequested();
     // Draws into the retained picture and shows it, when the window is on screen.
     void render();
     bool prepareContext();
+    void fail(const std::string& reason);
     void releaseGlObjects();
 
     std::shared_ptr<gpu::Device> device_;
-    std::shared_ptr<MetalTextureView::Coordinator> delegate_;
+    std::shared_ptr<Renderer> renderer_;
+    std::function<void(const std::string&)> failureHandler_;
+    bool failed_ = false;
     TextureGLWindow* window_;    // owned by its container
     QWidget* container_;         // the window's widget, a child of this view
     bool needsDisplay_ = false;  // a draw was asked for and not yet made

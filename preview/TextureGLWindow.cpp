@@ -2,27 +2,26 @@
 
 #include <QEvent>
 
-#include "preview/TextureGLView.h"
-
-TextureGLWindow::TextureGLWindow(TextureGLView& view) : view_(&view) {
+TextureGLWindow::TextureGLWindow(const QSurfaceFormat& format, Callbacks callbacks)
+    : callbacks_(std::move(callbacks)) {
     setSurfaceType(QSurface::OpenGLSurface);
-    setFormat(TextureGLView::windowFormat());
+    setFormat(format);
     // Only a picture: clicks and keys go to the window around it, as they would to a widget.
     setFlags(flags() | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
 }
 
 void TextureGLWindow::exposeEvent(QExposeEvent*) {
     // What the window showed is gone: it is drawn again at once, as the platform expects.
-    if (view_ && isExposed()) view_->windowExposed();
+    if (callbacks_.exposed && isExposed()) callbacks_.exposed();
 }
 
 void TextureGLWindow::resizeEvent(QResizeEvent*) {
-    if (view_) view_->setNeedsDisplay();
+    if (callbacks_.resized) callbacks_.resized();
 }
 
 bool TextureGLWindow::event(QEvent* event) {
     if (event->type() == QEvent::UpdateRequest) {
-        if (view_) view_->windowUpdateRequested();
+        if (callbacks_.updateRequested) callbacks_.updateRequested();
         return true;
     }
     return QWindow::event(event);

@@ -1,19 +1,24 @@
 #pragma once
 
 #include <QWindow>
-
-class TextureGLView;
+#include <functional>
 
 // The native window the preview draws into, embedded in its view. Being an OpenGL window of its
 // own, it lets the top-level window stay a raster window: a draw reaches the screen with one
 // buffer swap, and Qt does not compose the whole top-level window through OpenGL for every frame
-// as it must for a GL widget. It draws nothing itself; it tells its view when to draw.
+// as it must for a GL widget. It draws nothing itself; it tells its owner when to draw.
 class TextureGLWindow : public QWindow {
   public:
-    explicit TextureGLWindow(TextureGLView& view);
+    struct Callbacks {
+        std::function<void()> exposed;          // shown again: draw now
+        std::function<void()> resized;          // draw at a coming pass
+        std::function<void()> updateRequested;  // the pass asked for has come
+    };
 
-    // The view is going: events from now on are left alone.
-    void forgetView() { view_ = nullptr; }
+    TextureGLWindow(const QSurfaceFormat& format, Callbacks callbacks);
+
+    // The owner is going: events from now on are left alone.
+    void forgetCallbacks() { callbacks_ = {}; }
 
   protected:
     void exposeEvent(QExposeEvent* event) override;
@@ -21,5 +26,5 @@ class TextureGLWindow : public QWindow {
     bool event(QEvent* event) override;
 
   private:
-    TextureGLView* view_;
+    Callbacks callbacks_;
 };

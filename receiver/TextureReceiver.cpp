@@ -4,9 +4,9 @@
 #include <string>
 #include <system_error>
 
+#include "core/DecimalFormat.h"
+#include "format/Configuration.h"
 #include "receiver/BusErrorGuard.h"
-#include "receiver/Configuration.h"
-#include "receiver/DecimalFormat.h"
 #include "receiver/SharedFileLock.h"
 
 namespace {

@@ -7,14 +7,14 @@
 #include <optional>
 #include <string>
 
+#include "core/ReceiverPlatform.h"
+#include "core/WillChangeSignal.h"
+#include "format/SharedFrameHeader.h"
 #include "gpu/CommandQueue.h"
 #include "gpu/Device.h"
 #include "gpu/Texture.h"
 #include "receiver/FileHandle.h"
-#include "receiver/ReceiverPlatform.h"
-#include "receiver/SharedFrameHeader.h"
 #include "receiver/SharedMapping.h"
-#include "receiver/WillChangeSignal.h"
 
 // Takes each new frame the host writes into the shared frame file, makes it a texture, relays
 // it and publishes the state the window shows. Lives on the main thread only.
@@ -63,7 +63,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
 
     template <typename T, typename V>
     void publish(T& field, V&& value) {
-        objectWillChange.emit();
+        objectWillChange.send();
         field = std::forward<V>(value);
     }
 

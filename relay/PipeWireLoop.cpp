@@ -2,8 +2,6 @@
 
 #include <pipewire/pipewire.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -19,30 +17,30 @@ void initialisePipeWire() {
 
 }  // namespace
 
-std::unique_ptr<PipeWireLoop> PipeWireLoop::create(std::string& failure) {
-    if (!QCoreApplication::instance()) {
-        failure = "no Qt event loop to run PipeWire on";
-        return nullptr;
-    }
+std::unique_ptr<PipeWireLoop> PipeWireLoop::create(RunLoop& runLoop, std::string& failure) {
     initialisePipeWire();
     pw_loop* loop = pw_loop_new(nullptr);
     if (!loop) {
         failure = std::string("cannot make a PipeWire loop: ") + std::strerror(errno);
         return nullptr;
     }
-    return std::make_unique<PipeWireLoop>(Token{}, loop);
+    auto made = std::make_unique<PipeWireLoop>(Token{}, loop);
+    made->watch_ =
+        runLoop.watchReadable(pw_loop_get_fd(loop), [raw = made.get()] { raw->iterate(); });
+    if (!made->watch_) {
+        failure = "no main run loop to run PipeWire on";
+        return nullptr;
+    }
+    return made;
 }
 
 PipeWireLoop::PipeWireLoop(Token, pw_loop* loop) : loop_(loop) {
     // Entered once: calls made on this thread then run at once instead of being queued.
     pw_loop_enter(loop_);
-    notifier_ = std::make_unique<QSocketNotifier>(pw_loop_get_fd(loop_), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                     [this] { iterate(); });
 }
 
 PipeWireLoop::~PipeWireLoop() {
-    notifier_.reset();
+    watch_.reset();
     pw_loop_leave(loop_);
     pw_loop_destroy(loop_);
 }

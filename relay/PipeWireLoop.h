@@ -4,18 +4,18 @@
 #include <memory>
 #include <string>
 
-class QSocketNotifier;
+#include "core/RunLoop.h"
+
 struct pw_loop;
 
-// A PipeWire loop that runs on the main thread inside the Qt event loop: the loop is entered
+// A PipeWire loop that runs on the main thread inside the main run loop: the loop is entered
 // once, its file descriptor is watched, and it is iterated without blocking whenever it has work.
-// Needs a QCoreApplication.
 class PipeWireLoop {
     struct Token {};
 
   public:
     // None, with the reason in `failure`, when the loop cannot be made.
-    static std::unique_ptr<PipeWireLoop> create(std::string& failure);
+    static std::unique_ptr<PipeWireLoop> create(RunLoop& runLoop, std::string& failure);
     PipeWireLoop(Token, pw_loop* loop);
     ~PipeWireLoop();
     PipeWireLoop(const PipeWireLoop&) = delete;
@@ -29,6 +29,6 @@ class PipeWireLoop {
 
   private:
     pw_loop* loop_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<DescriptorWatch> watch_;
     std::function<void()> afterDispatch_;
 };

@@ -9,6 +9,6 @@ RelayServerFactory::Result PipeWireRelayFactory::create(const std::string& name,
 
 PipeWireRelayFactory::SourceResult PipeWireRelayFactory::createSource(const std::string& name) {
     SourceResult result;
-    result.source = PipeWireVideoSource::create(name, log_, result.failure);
+    result.source = PipeWireVideoSource::create(name, log_, runLoop_, result.failure);
     return result;
 }

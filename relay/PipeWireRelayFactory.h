@@ -3,15 +3,17 @@
 #include <memory>
 #include <string>
 
-#include "receiver/LogSink.h"
+#include "core/LogSink.h"
+#include "core/RelayServer.h"
+#include "core/RunLoop.h"
 #include "relay/PipeWireVideoSource.h"
-#include "relay/RelayServer.h"
 
 // Makes PipeWire video sources. Its servers log their own events (losing the daemon, finding it
-// again) to `log`. Needs a QCoreApplication on the main thread.
+// again) to `log`, and run on `runLoop`, the main thread's.
 class PipeWireRelayFactory : public RelayServerFactory {
   public:
-    explicit PipeWireRelayFactory(std::shared_ptr<LogSink> log) : log_(std::move(log)) {}
+    PipeWireRelayFactory(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop)
+        : log_(std::move(log)), runLoop_(std::move(runLoop)) {}
 
     Result create(const std::string& name, std::shared_ptr<gpu::Device> device) override;
 
@@ -24,4 +26,5 @@ class PipeWireRelayFactory : public RelayServerFactory {
 
   private:
     std::shared_ptr<LogSink> log_;
+    std::shared_ptr<RunLoop> runLoop_;
 };

@@ -4,14 +4,15 @@
 #include <memory>
 #include <string>
 
-#include "receiver/LogSink.h"
-#include "relay/RelayServer.h"
+#include "core/LogSink.h"
+#include "core/RelayServer.h"
+#include "core/RunLoop.h"
 
 class VideoSourceSession;
 
 // The relay server on Linux: a PipeWire video source node (media.class Video/Source) that
-// carries every published frame as BGRA at the frame's own size. It runs on the main thread's Qt
-// event loop, and looks for the daemon again whenever it is missing or goes away.
+// carries every published frame as BGRA at the frame's own size. It runs on the main thread's run
+// loop, and looks for the daemon again whenever it is missing or goes away.
 class PipeWireVideoSource : public RelayServer {
     struct Token {};
 
@@ -20,6 +21,7 @@ class PipeWireVideoSource : public RelayServer {
     // unless `failure` says why not; it then announces itself once the daemon appears.
     static std::unique_ptr<PipeWireVideoSource> create(const std::string& name,
                                                        std::shared_ptr<LogSink> log,
+                                                       std::shared_ptr<RunLoop> runLoop,
                                                        std::string& failure);
     PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSession> session);
     ~PipeWireVideoSource() override;

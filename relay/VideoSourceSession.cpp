@@ -1,8 +1,5 @@
 #include "relay/VideoSourceSession.h"
 
-#include <QObject>
-#include <QTimer>
-
 #include "relay/PipeWireContext.h"
 #include "relay/PipeWireCore.h"
 #include "relay/PipeWireLoop.h"
@@ -12,28 +9,31 @@
 
 std::shared_ptr<VideoSourceSession> VideoSourceSession::create(std::string name,
                                                                std::shared_ptr<LogSink> log,
+                                                               std::shared_ptr<RunLoop> runLoop,
                                                                std::string& failure) {
-    auto loop = PipeWireLoop::create(failure);
+    if (!runLoop) {
+        failure = "no main run loop to run PipeWire on";
+        return nullptr;
+    }
+    auto loop = PipeWireLoop::create(*runLoop, failure);
     if (!loop) return nullptr;
     auto session = std::make_shared<VideoSourceSession>(Token{}, std::move(name), std::move(log),
-                                                        std::move(loop));
-    if (!session->connect(failure)) session->retryTimer_->start();
+                                                        std::move(runLoop), std::move(loop));
+    if (!session->connect(failure)) session->startRetrying();
     return session;
 }
 
 VideoSourceSession::VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
+                                       std::shared_ptr<RunLoop> runLoop,
                                        std::unique_ptr<PipeWireLoop> loop)
     : name_(std::move(name)),
       log_(std::move(log)),
-      loop_(std::move(loop)),
-      retryTimer_(std::make_unique<QTimer>()),
-      deferred_(std::make_unique<QObject>()) {
-    retryTimer_->setInterval(retryIntervalMs);
+      runLoop_(std::move(runLoop)),
+      loop_(std::move(loop)) {
     // A frame that waited for a renegotiation leaves once its buffers have come.
     loop_->setAfterDispatch([this] {
         if (stream_) stream_->sendPending();
     });
-    QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(), [this] { retry(); });
 }
 
 VideoSourceSession::~VideoSourceSession() { stop(); }
@@ -41,7 +41,6 @@ VideoSourceSession::~VideoSourceSession() { stop(); }
 void VideoSourceSession::stop() {
     stopped_ = true;
     retryTimer_.reset();
-    deferred_.reset();
     releaseConnection();
     // In the order PipeWire needs: stream and core are gone; then the context, then the loop.
     context_.reset();
@@ -90,20 +89,22 @@ void VideoSourceSession::scheduleRecovery() {
     if (recoveryScheduled_) return;
     recoveryScheduled_ = true;
     // PipeWire objects are not destroyed inside their own callbacks, and a lost daemon also
-    // fails the stream: the work waits for the next pass of the event loop, which knows both.
-    QMetaObject::invokeMethod(
-        deferred_.get(), [this] { recover(); }, Qt::QueuedConnection);
+    // fails the stream: the work waits for the next pass of the run loop, which knows both.
+    runLoop_->post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->recover();
+    });
 }
 
 void VideoSourceSession::recover() {
     recoveryScheduled_ = false;
+    if (stopped_) return;
     if (connectionBroken_) {
         logLine("❌ Syphon server '" + name_ + "' lost PipeWire: " + lostReason_ +
                 " (frames are not relayed until it returns)");
         releaseConnection();
         connectionBroken_ = false;
         streamBroken_ = false;
-        retryTimer_->start();
+        startRetrying();
         return;
     }
     if (!streamBroken_) return;
@@ -119,7 +120,7 @@ void VideoSourceSession::recover() {
     if (!stream_) {
         // Start over with a fresh connection.
         releaseConnection();
-        retryTimer_->start();
+        startRetrying();
     }
 }
 
@@ -127,10 +128,19 @@ void VideoSourceSession::logLine(const std::string& text) {
     if (log_) log_->line(text);
 }
 
+void VideoSourceSession::startRetrying() {
+    if (retryTimer_ || stopped_) return;
+    retryTimer_ = runLoop_->scheduleRepeating(retryInterval, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->retry();
+    });
+}
+
 void VideoSourceSession::retry() {
+    if (core_) return;  // connected; the timer is on its way out
     std::string failure;
     if (!connect(failure)) return;  // still missing; the timer goes on
-    retryTimer_->stop();
+    // Not destroyed inside its own tick: the run loop lets it go at its next pass.
+    runLoop_->post([timer = std::shared_ptr<RepeatingTimer>(std::move(retryTimer_))] {});
     logLine("✅ Syphon server '" + name_ + "' connected to PipeWire");
 }
 

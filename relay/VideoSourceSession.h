@@ -1,30 +1,30 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "core/LogSink.h"
+#include "core/RunLoop.h"
 #include "gpu/Region.h"
 #include "gpu/Texture.h"
-#include "receiver/LogSink.h"
 #include "relay/FrameSize.h"
 
 class PipeWireContext;
 class PipeWireCore;
 class PipeWireLoop;
-class QObject;
-class QTimer;
 class VideoSourceStream;
 
 // Everything behind one relay server: the PipeWire loop, context, connection and stream, and
 // the reconnection to a daemon that is missing or went away. Main thread only.
-class VideoSourceSession {
+class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSession> {
     struct Token {};
 
   public:
     // How often a missing daemon is looked for again.
-    static constexpr int retryIntervalMs = 500;
+    static constexpr std::chrono::milliseconds retryInterval{500};
     // What the stream offers before the first frame says otherwise.
     static constexpr FrameSize initialSize{1920, 1080};
 
@@ -32,9 +32,10 @@ class VideoSourceSession {
     // `failure` says why not (it then keeps trying).
     static std::shared_ptr<VideoSourceSession> create(std::string name,
                                                       std::shared_ptr<LogSink> log,
+                                                      std::shared_ptr<RunLoop> runLoop,
                                                       std::string& failure);
     VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
-                       std::unique_ptr<PipeWireLoop> loop);
+                       std::shared_ptr<RunLoop> runLoop, std::unique_ptr<PipeWireLoop> loop);
     ~VideoSourceSession();
     VideoSourceSession(const VideoSourceSession&) = delete;
     VideoSourceSession& operator=(const VideoSourceSession&) = delete;
@@ -56,18 +57,18 @@ class VideoSourceSession {
     void streamFailed(const std::string& reason);
     void scheduleRecovery();
     void recover();
+    void startRetrying();
     void retry();
     void logLine(const std::string& text);
 
     std::string name_;
     std::shared_ptr<LogSink> log_;
+    std::shared_ptr<RunLoop> runLoop_;
     std::unique_ptr<PipeWireLoop> loop_;
     std::unique_ptr<PipeWireContext> context_;
     std::unique_ptr<PipeWireCore> core_;
     std::unique_ptr<VideoSourceStream> stream_;
-    std::unique_ptr<QTimer> retryTimer_;
-    // Context of deferred calls: they die with it.
-    std::unique_ptr<QObject> deferred_;
+    std::unique_ptr<RepeatingTimer> retryTimer_;
 
     FrameSize lastSize_ = initialSize;
     uint64_t copiedBefore_ = 0;  // by streams already gone

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   clang libclang-rt-14-dev procps
-  imagemagick desktop-file-utils  # the headless demo's screenshot; desktop entry check
+  imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
 )
 
 # A decimal-comma locale, for the tests that check number formatting does not follow it.

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "format/Configuration.h"
 #include "platform/QtRunLoop.h"
-#include "receiver/Configuration.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 #include "gpu/Device.h"
 #include "preview/Coordinator.h"
+#include "preview/MetalTextureView.h"
 #include "preview/TextureGLView.h"
 #include "tools/writer/TestPattern.h"
 
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     QWidget window;
     const MetalTextureView value{newFrame(), device};
     const auto coordinator = value.makeCoordinator();
-    auto* view = qobject_cast<TextureGLView*>(value.makeNSView(coordinator, &window));
+    auto* view = qobject_cast<TextureGLView*>(value.makeNSView(
+        coordinator, [](const std::string& reason) { fail(reason.c_str()); }, &window));
     if (!view) fail("the view is not a TextureGLView");
     value.updateNSView(view, *coordinator);
     view->setGeometry(0, 0, 1280, 720);
@@ -71,7 +73,8 @@ int main(int argc, char** argv) {
     auto drawAndFinish = [&] {
         view->makeCurrent();
         const auto start = Stopwatch::now();
-        coordinator->draw(*view);
+        coordinator->draw(Renderer::Target{*view->glFunctions(), view->defaultFramebufferObject(),
+                                           view->drawableSize()});
         view->context()->functions()->glFinish();
         const double ms =
             std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();

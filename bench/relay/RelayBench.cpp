@@ -19,10 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "format/Configuration.h"
+#include "format/SharedFrameHeader.h"
 #include "gpu/Device.h"
-#include "platform/QtReceiverPlatform.h"
-#include "receiver/Configuration.h"
-#include "receiver/SharedFrameHeader.h"
+#include "platform/DBusNotificationCenter.h"
+#include "platform/QtRunLoop.h"
+#include "platform/SteadyClock.h"
+#include "platform/XdgContainerLocator.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 #include "tests/relay/PipeWireTestConsumer.h"
@@ -91,7 +94,8 @@ struct Relay4k {
 // consumer streaming; each round waits for the consumer to hold the frame before the next. The
 // warm copy it is held against is timed in the same rounds, so that both see the same machine.
 Relay4k relay4k(int rounds) {
-    auto made = PipeWireRelayFactory(std::make_shared<NullLog>()).createSource(serverName);
+    auto made = PipeWireRelayFactory(std::make_shared<NullLog>(), std::make_shared<QtRunLoop>())
+                    .createSource(serverName);
     if (!made.source || !made.failure.empty()) fail("no relay server: " + made.failure);
     auto& source = *made.source;
     auto device = gpu::Device::create();
@@ -147,8 +151,13 @@ Latency latency1080p(int frames) {
     if (!SharedFrameWriter::create(container.toStdString(), {}, failure)) fail(failure);
 
     auto log = std::make_shared<NullLog>();
-    auto platform = makeQtReceiverPlatform(std::make_shared<PipeWireRelayFactory>(log));
-    platform.log = log;
+    auto runLoop = std::make_shared<QtRunLoop>();
+    const ReceiverPlatform platform{runLoop,
+                                    std::make_shared<DBusNotificationCenter>(),
+                                    std::make_shared<XdgContainerLocator>(),
+                                    std::make_shared<SteadyClock>(),
+                                    log,
+                                    std::make_shared<PipeWireRelayFactory>(log, runLoop)};
     auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
     if (!receiver) fail("no receiver");
 

@@ -2,7 +2,6 @@
 // more: it records the number of every frame the receiver takes, and this process's CPU time,
 // resident memory and open descriptors, over a measured window. Prints `name: value` lines.
 //   frame-counting-app --warmup S --seconds S [--label NAME]
-#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -18,12 +17,12 @@
 #include <string>
 
 #include "app/ContentView.h"
+#include "app/LMVuzadivirurApp.h"
 #include "app/TextureReceiverState.h"
-#include "platform/QtReceiverPlatform.h"
 #include "platform/QtRunLoop.h"
 #include "preview/MetalTextureView.h"
 #include "receiver/TextureReceiver.h"
-#include "relay/PipeWireRelayFactory.h"
+#include "tests/support/OpenDescriptors.h"
 
 namespace {
 
@@ -46,15 +45,6 @@ double residentMegabytes() {
         status.ignore(1 << 12, '\n');
     }
     return 0;
-}
-
-int openDescriptors() {
-    int count = -3;  // ".", ".." and the directory's own descriptor
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) ++count;
-        ::closedir(dir);
-    }
-    return count;
 }
 
 double now() {
@@ -97,8 +87,7 @@ namespace {
 int run(double warmup, double seconds, const std::string& name) {
     auto device = gpu::Device::systemDefault();
     if (!device) return 1;
-    ReceiverPlatform platform = makeQtReceiverPlatform(nullptr);
-    platform.relay = std::make_shared<PipeWireRelayFactory>(platform.log);
+    const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform();
     auto receiver = TextureReceiver::create(device, platform);
     if (!receiver) return 1;
 
@@ -119,13 +108,13 @@ int run(double warmup, double seconds, const std::string& name) {
     window.show();
 
     double startTime = 0, startCpu = 0, startRss = 0;
-    int startFds = 0;
+    size_t startFds = 0;
     QTimer::singleShot(int(warmup * 1000), [&] {
         measuring = true;
         startTime = now();
         startCpu = cpuSeconds();
         startRss = residentMegabytes();
-        startFds = openDescriptors();
+        startFds = openDescriptorCount();
     });
     QTimer::singleShot(int((warmup + seconds) * 1000), [&] {
         measuring = false;
@@ -139,7 +128,9 @@ int run(double warmup, double seconds, const std::string& name) {
         std::printf("%s_cpu_pct: %.2f\n", name.c_str(), 100.0 * cpu / elapsed);
         std::printf("%s_rss_mb: %.1f\n", name.c_str(), residentMegabytes());
         std::printf("%s_rss_growth_mb: %.1f\n", name.c_str(), residentMegabytes() - startRss);
-        std::printf("%s_fds_growth: %d\n", name.c_str(), openDescriptors() - startFds);
+        std::printf(
+            "%s_fds_growth: %lld\n", name.c_str(),
+            static_cast<long long>(openDescriptorCount()) - static_cast<long long>(startFds));
         std::fflush(stdout);
         QApplication::quit();
     });

@@ -5,36 +5,28 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "receiver/Configuration.h"
+#include "format/Configuration.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"
 
 namespace {
 
-// The fatal report for `message`, naming the line of app/ContentView.cpp that reports it.
-QString fatalReport(const QString& message) {
-    QFile source(QStringLiteral(LMV_CONTENT_VIEW_SOURCE));
-    source.open(QIODevice::ReadOnly);
-    const QStringList text = QString::fromUtf8(source.readAll()).split('\n');
-    int line = text.indexOf(QRegularExpression(".*" + QRegularExpression::escape(message) + ".*"));
-    while (line >= 0 && !text[line].contains("fatalReport(")) --line;
-    return "LMVuzadivirur/ContentView:" + QString::number(line + 1) + ": Fatal error: " + message;
-}
-
 // Starts the program with its application-group folder in `runtime` (none when null), keeping
-// the test's PipeWire, with `name` set to `value` if given; its output merges both streams.
+// the test's PipeWire, with `name` set to `value` (or removed when `value` is null) if given;
+// its output merges both streams.
 void start(QProcess& process, const TempDirectory* runtime, const char* name = nullptr,
-           const QString& value = {}) {
+           const QString& value = {}, const QStringList& arguments = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("PIPEWIRE_RUNTIME_DIR",
                env.value("PIPEWIRE_RUNTIME_DIR", env.value("XDG_RUNTIME_DIR")));
     env.remove("XDG_RUNTIME_DIR");
     if (runtime) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime->path().string()));
-    if (name) env.insert(name, value);
+    if (name && value.isNull()) env.remove(name);
+    if (name && !value.isNull()) env.insert(name, value);
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(LMV_APP_BINARY), {});
+    process.start(QStringLiteral(LMV_APP_BINARY), arguments);
 }
 
 }  // namespace
@@ -79,31 +71,39 @@ class AppProcessTest : public QObject {
     }
 
     void fatalStartUpChecks_data() {
-        QTest::addColumn<bool>("withoutOpenGL");
+        QTest::addColumn<QString>("variable");  // set to "none", or removed when "-" comes first
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("logged");  // the receiver's own line before the report
-        QTest::newRow("no OpenGL") << true << "Metal is not supported on this device" << QString();
+        const QString noDevice = QStringLiteral("Metal is not supported on this device");
+        QTest::newRow("no OpenGL") << "QT_XCB_GL_INTEGRATION" << noDevice << QString();
+        QTest::newRow("no display") << "-DISPLAY" << noDevice << QString();
         QTest::newRow("no receiver")
-            << false << "Failed to initialize TextureReceiver - check App Group entitlements"
+            << "-XDG_RUNTIME_DIR"
+            << "Failed to initialize TextureReceiver - check App Group entitlements"
             << "❌ Failed to get App Group container URL";
     }
 
     // A fatal report as the last line and a failure status; before it the receiver's own line,
     // or without OpenGL nothing at all.
     void fatalStartUpChecks() {
-        QFETCH(bool, withoutOpenGL);
+        QFETCH(QString, variable);
         QFETCH(QString, message);
         QFETCH(QString, logged);
         TempDirectory runtime;
         QProcess process;
-        // An X display where GL cannot be had, or no application-group folder at all.
-        withoutOpenGL ? start(process, &runtime, "QT_XCB_GL_INTEGRATION", "none")
-                      : start(process, nullptr);
+        // An X display where GL cannot be had, no display at all (no core dump either), or no
+        // application-group folder.
+        const bool remove = variable.startsWith('-');
+        const QByteArray name = (remove ? variable.mid(1) : variable).toUtf8();
+        start(process, name == "XDG_RUNTIME_DIR" ? nullptr : &runtime, name.constData(),
+              remove ? QString() : QStringLiteral("none"));
         QVERIFY(process.waitForFinished(60000));
         const QString output = QString::fromUtf8(process.readAll());
         QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() != 0,
                  qPrintable(output));
-        QVERIFY2(output.endsWith(fatalReport(message) + '\n') && output.count("Fatal error") == 1,
+        const QRegularExpression report("\nLMVuzadivirur/ContentView:[0-9]+: Fatal error: " +
+                                        QRegularExpression::escape(message) + "\n$");
+        QVERIFY2(('\n' + output).contains(report) && output.count("Fatal error") == 1,
                  qPrintable(output));
         const auto logLine =
             QRegularExpression("^(✅|❌|📡|⏱️)", QRegularExpression::MultilineOption);

@@ -7,11 +7,12 @@
 #include "app/ProgressSpinner.h"
 #include "app/SystemColors.h"
 #include "app/TextureReceiverState.h"
-#include "platform/QtReceiverPlatform.h"
+#include "format/Configuration.h"
+#include "platform/StdoutLogSink.h"
 #include "preview/TextureGLView.h"
-#include "receiver/Configuration.h"
 #include "receiver/TextureReceiver.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/QtPlatform.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"
@@ -106,8 +107,9 @@ class ContentViewTest : public QObject {
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(640, 360, 640 * 4);
         QVERIFY(writer->writeFrame(1, 640, 360, 640 * 4, pixels.data()));
-        ReceiverPlatform platform = makeQtReceiverPlatform(
-            std::make_shared<RecordingRelayFactory>(std::make_shared<Journal>()));
+        const ReceiverPlatform platform =
+            qtPlatform(std::make_shared<StdoutLogSink>(),
+                       std::make_shared<RecordingRelayFactory>(std::make_shared<Journal>()));
         auto receiver = TextureReceiver::create(testDevice, platform);
         QVERIFY(receiver != nullptr);
         ContentView view(testDevice, std::make_shared<TextureReceiverState>(receiver),
@@ -178,7 +180,7 @@ class ContentViewTest : public QObject {
         QCOMPARE(labelText(*w.view, "frameLabel"), "Frame #5");
         QCoreApplication::processEvents();
         QCOMPARE(w.view->evaluationCount(), before + 1);
-        w.state->willChange.emit();  // a signal after the pass gives the next one
+        w.state->willChange.send();  // a signal after the pass gives the next one
         QCoreApplication::processEvents();
         QCOMPARE(w.view->evaluationCount(), before + 2);
     }

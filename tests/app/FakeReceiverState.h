@@ -12,7 +12,7 @@ struct FakeReceiverState : ReceiverState {
     // Changes a value as the receiver does: the will-change signal first.
     template <typename T>
     void set(T& field, T value) {
-        willChange.emit();
+        willChange.send();
         field = std::move(value);
     }
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "format/Configuration.h"
 #include "platform/DBusNotificationCenter.h"
-#include "receiver/Configuration.h"
 #include "tests/platform/EventLoopWait.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "format/Configuration.h"
 #include "platform/QtRunLoop.h"
-#include "receiver/Configuration.h"
 #include "tests/platform/EventLoopWait.h"
 #include "tests/support/OpenDescriptors.h"
 

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <functional>
 
-#include "platform/QtReceiverPlatform.h"
+#include "format/Configuration.h"
 #include "platform/QtRunLoop.h"
-#include "receiver/Configuration.h"
 #include "receiver/TextureReceiver.h"
 #include "tests/platform/EventLoopWait.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/QtPlatform.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"
@@ -92,8 +92,7 @@ class SimReceiverIntegration : public testing::Test {
     // Real adapters but the recorded log and relay (`signalOnly`: a timer that never ticks, the
     // test's folder). A frame number shows from the will-change emission after its store.
     void create(bool signalOnly) {
-        ReceiverPlatform platform = makeQtReceiverPlatform(relay);
-        platform.log = std::make_shared<RecordingLog>(journal);
+        ReceiverPlatform platform = qtPlatform(std::make_shared<RecordingLog>(journal), relay);
         if (signalOnly) platform.runLoop = std::make_shared<ManualTickRunLoop>();
         if (signalOnly) platform.containers = std::make_shared<FakeContainerLocator>(folder.path());
         receiver = TextureReceiver::create(gpu::Device::create(), platform);

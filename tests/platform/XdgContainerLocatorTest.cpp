@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "format/Configuration.h"
 #include "platform/XdgContainerLocator.h"
-#include "receiver/Configuration.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {

@@ -87,7 +87,8 @@ class MetalTextureViewTest : public ::testing::Test {
         window = std::make_unique<QWidget>();
         const MetalTextureView value{std::move(texture), device};
         coordinator = value.makeCoordinator();
-        view = value.makeNSView(coordinator, window.get());
+        view = value.makeNSView(
+            coordinator, [](const std::string& reason) { ADD_FAILURE() << reason; }, window.get());
         ASSERT_NE(glView(), nullptr);
         glView()->setTopRowFirstAllowed(topRowFirst);
         value.updateNSView(view, *coordinator);
@@ -305,23 +306,6 @@ TEST_F(MetalTextureViewTest, KeepsTheLastPictureWhenADrawHasNothingToDrawWith) {
     handOver(coordinator->texture());
     ASSERT_TRUE(waitForDrawsAbove(draws));
     expectEverywhere(picture(), teal);
-}
-
-TEST_F(MetalTextureViewTest, CoordinatorKeepsItsDeviceAndOwnQueue) {
-    const auto texture = quadrantTexture(8, 8);
-    const MetalTextureView value{texture, device};
-    const auto first = value.makeCoordinator();
-    const auto second = value.makeCoordinator();
-    EXPECT_EQ(first->device(), device);
-    EXPECT_EQ(first->texture(), texture);
-    ASSERT_NE(first->commandQueue(), nullptr);
-    EXPECT_NE(first->commandQueue(), second->commandQueue());
-
-    // A later value with another device hands over its texture only.
-    const MetalTextureView later{nullptr, gpu::Device::create("other")};
-    later.updateNSView(nullptr, *first);
-    EXPECT_EQ(first->device(), device);
-    EXPECT_EQ(first->texture(), nullptr);
 }
 
 }  // namespace

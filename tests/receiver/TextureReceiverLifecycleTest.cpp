@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "receiver/Configuration.h"
+#include "format/Configuration.h"
 #include "tests/receiver/ReceiverHarness.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "gpu/CommandBuffer.h"
+#include "platform/QtRunLoop.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 #include "tests/relay/PipeWireTestConsumer.h"
@@ -23,7 +24,8 @@ class RelayTest : public ::testing::Test {
     // A receiver whose relay is a PipeWire video source; it logs to `fakes`.
     static std::shared_ptr<TextureReceiver> pipeWireReceiver(const FakePlatform& fakes) {
         auto platform = fakes.platform();
-        platform.relay = std::make_shared<PipeWireRelayFactory>(fakes.log);
+        platform.relay =
+            std::make_shared<PipeWireRelayFactory>(fakes.log, std::make_shared<QtRunLoop>());
         return TextureReceiver::create(gpu::Device::create(), platform);
     }
 
@@ -38,7 +40,8 @@ class RelayTest : public ::testing::Test {
 class PipeWireVideoSourceTest : public RelayTest {
   protected:
     void SetUp() override {
-        auto made = PipeWireRelayFactory(log).createSource(serverName);
+        auto made =
+            PipeWireRelayFactory(log, std::make_shared<QtRunLoop>()).createSource(serverName);
         ASSERT_TRUE(made.source && made.failure.empty()) << made.failure;
         source = std::move(made.source);
         ASSERT_TRUE(spinUntil([] { return nodesNamed(serverName) == 1; }));
@@ -99,7 +102,9 @@ TEST_F(PipeWireVideoSourceTest, SizeChangeReachesConsumersAndEveryDescriptorLeav
     const auto large = patternTexture(*device, 320, 240);
     const auto small = patternTexture(*device, 201, 113);
     auto streamBothSizes = [&] {
-        source = PipeWireRelayFactory(log).createSource(serverName).source;
+        source = PipeWireRelayFactory(log, std::make_shared<QtRunLoop>())
+                     .createSource(serverName)
+                     .source;
         ASSERT_TRUE(source);
         auto consumer = streamingConsumer(large);
         ASSERT_TRUE(consumer);
@@ -255,7 +260,7 @@ TEST_P(RelayDaemonTest, RelayFollowsThePipeWireDaemonComingAndGoing) {
         0);
     EXPECT_EQ(lines.back(), "🛑 Syphon server stopped");
 
-    auto made = PipeWireRelayFactory(log).createSource(serverName);
+    auto made = PipeWireRelayFactory(log, std::make_shared<QtRunLoop>()).createSource(serverName);
     ASSERT_TRUE(made.source) << "the application must keep a server to relay later";
     auto& source = *made.source;
     EXPECT_NE(made.failure.find("PipeWire"), std::string::npos) << made.failure;

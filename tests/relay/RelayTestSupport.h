@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "format/Configuration.h"
 #include "gpu/Device.h"
-#include "receiver/Configuration.h"
 #include "relay/PipeWireVideoSource.h"
 #include "relay/PixelRegion.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "receiver/ReceiverPlatform.h"
+#include "core/ReceiverPlatform.h"
 
 // A run loop whose jobs and ticks run only when the test says so.
 class FakeRunLoop : public RunLoop {
@@ -18,6 +18,10 @@ class FakeRunLoop : public RunLoop {
     void post(std::function<void()> job) override { jobs.push_back(std::move(job)); }
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
                                                       std::function<void()> tick) override;
+    // Descriptors are the real loops' business: none here.
+    std::unique_ptr<DescriptorWatch> watchReadable(int, std::function<void()>) override {
+        return nullptr;
+    }
 
     // Runs the jobs queued so far (and any they queue); returns how many ran.
     size_t runPendingJobs();

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "receiver/Configuration.h"
+#include "format/Configuration.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"

@@ -2,24 +2,9 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
-#include <string_view>
 
-#include "receiver/Configuration.h"
-
-namespace {
-
-// "com.lumetra.visualizer.newFrame": the interface, then the member.
-QString interfaceName() {
-    const std::string_view name = config::newFrameNotificationName;
-    return QString::fromUtf8(name.substr(0, name.rfind('.')));
-}
-
-QString memberName() {
-    const std::string_view name = config::newFrameNotificationName;
-    return QString::fromUtf8(name.substr(name.rfind('.') + 1));
-}
-
-}  // namespace
+#include "format/Configuration.h"
+#include "platform/DBusSignalName.h"
 
 std::unique_ptr<FrameSignal> FrameSignal::create(std::string& failure) {
     QDBusConnection connection = QDBusConnection::sessionBus();
@@ -34,8 +19,9 @@ std::unique_ptr<FrameSignal> FrameSignal::create(std::string& failure) {
 FrameSignal::FrameSignal(Token, QDBusConnection connection) : connection_(std::move(connection)) {}
 
 void FrameSignal::post() {
+    static const auto name = DBusSignalName::parse(config::newFrameNotificationName);
     connection_.send(QDBusMessage::createSignal(QStringLiteral("/com/lumetra/visualizer"),
-                                                interfaceName(), memberName()));
+                                                name->interface, name->member));
 }
 
 void FrameSignal::flush() {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "format/SharedFrameHeader.h"
 #include "gpu/Device.h"
-#include "receiver/SharedFrameHeader.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "receiver/SharedFrameHeader.h"
+#include "format/SharedFrameHeader.h"
 #include "tools/writer/TestPattern.h"
 
 std::unique_ptr<SimulatedHost> SimulatedHost::create(const SimOptions& options,

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <string>
 
+#include "format/Configuration.h"
+#include "format/SharedFrameHeader.h"
 #include "platform/StdoutLogSink.h"
 #include "platform/XdgContainerLocator.h"
-#include "receiver/Configuration.h"
-#include "receiver/SharedFrameHeader.h"
 #include "tools/lumetra-sim/FramePacer.h"
 #include "tools/lumetra-sim/FrameSignal.h"
 #include "tools/lumetra-sim/SimOptions.h"

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "receiver/Configuration.h"
+#include "format/Configuration.h"
 
 std::unique_ptr<SharedFrameWriter> SharedFrameWriter::create(const std::filesystem::path& directory,
                                                              Options options,

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "receiver/SharedFrameHeader.h"
+#include "format/SharedFrameHeader.h"
 
 // The host's side of the shared frame file: creates both files and writes frames the way the
 // reader relies on, pixels first and the header last, all under an exclusive flock.

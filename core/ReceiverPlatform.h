@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "receiver/Clock.h"
-#include "receiver/ContainerLocator.h"
-#include "receiver/LogSink.h"
-#include "receiver/NotificationCenter.h"
-#include "receiver/RunLoop.h"
-#include "relay/RelayServer.h"
+#include "core/Clock.h"
+#include "core/ContainerLocator.h"
+#include "core/LogSink.h"
+#include "core/NotificationCenter.h"
+#include "core/RelayServer.h"
+#include "core/RunLoop.h"
 
 // What the platform gives the receiver. Every service must be present.
 struct ReceiverPlatform {

@@ -15,10 +15,10 @@ class WillChangeSignal {
     void disconnect(int id) {
         std::erase_if(slots_, [id](const auto& entry) { return entry.id == id; });
     }
-    void emit() const {
+    void send() const {
         // Copied so that a slot may connect or disconnect while the signal is delivered.
-        const auto slots = slots_;
-        for (const auto& entry : slots) entry.slot();
+        const auto connected = slots_;
+        for (const auto& entry : connected) entry.slot();
     }
 
   private:
