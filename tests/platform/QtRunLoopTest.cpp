@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <QProcess>
-#include <algorithm>
 #include <fstream>
 
 #include "format/Configuration.h"
@@ -13,22 +12,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-TEST(QtRunLoop, JobsRunOnceEachInPostingOrder) {
-    QtRunLoop loop;
-    constexpr int jobs = 10'000;
-    std::vector<int> ran;
-    loop.post([&] {  // posts one more, which runs after all those already waiting
-        ran.push_back(0);
-        loop.post([&] { ran.push_back(jobs); });
-    });
-    for (int i = 1; i < jobs; ++i) loop.post([&ran, i] { ran.push_back(i); });
-    EXPECT_TRUE(ran.empty()) << "posting only queues";
-    ASSERT_TRUE(runEventLoopUntil([&] { return ran.size() > jobs; }));
-    ASSERT_TRUE(runPostedJobs());
-    EXPECT_EQ(ran.size(), size_t{jobs + 1});
-    EXPECT_EQ(std::adjacent_find(ran.begin(), ran.end(), std::greater_equal<>()), ran.end());
-}
 
 TEST(QtRunLoop, NoTickAfterInvalidateOrDestructionEvenFromTheTimersOwnTick) {
     QtRunLoop loop;
