@@ -13,6 +13,7 @@
 #include "app/TextureReceiverState.h"
 #include "app/WaitingPanel.h"
 #include "platform/QtReceiverPlatform.h"
+#include "platform/StdoutLogSink.h"
 #include "preview/Coordinator.h"
 #include "preview/FatalReport.h"
 #include "receiver/TextureReceiver.h"
@@ -35,6 +36,7 @@ std::unique_ptr<ContentView> ContentView::create(QWidget* parent) {
     platform.relay = std::make_shared<PipeWireRelayFactory>(platform.log);
     std::shared_ptr<TextureReceiver> receiver = TextureReceiver::create(device, platform);
     if (!receiver) {
+        StdoutLogSink::flush(std::chrono::seconds(1));  // the receiver's reason comes first
         fatalReport(fatalLocation,
                     "Failed to initialize TextureReceiver - check App Group entitlements");
     }
