@@ -6,9 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/StdoutLogSink.h"
+
 // Stops the process the way a failed start-up check does: one line on standard error,
 // `<location>:<line>: Fatal error: <message>` (just `... Fatal error` with no message), then a
-// non-zero exit without running destructors or exit handlers, since the state is unusable.
+// non-zero quick exit: no destructors or exit handlers run, since the state is unusable, but the
+// quick-exit handlers do (the log's, which gives its queued lines a moment to go out).
 [[noreturn]] inline void fatalReport(std::string_view location, std::string_view message = {},
                                      std::source_location where = std::source_location::current()) {
     std::string line(location);
@@ -20,7 +23,9 @@
         while (line.back() == ' ') line.pop_back();
     }
     line += '\n';
-    std::fflush(stdout);  // log lines written before the failure are kept
+    // Log lines given before the failure go out first, within a second.
+    StdoutLogSink::flush(std::chrono::seconds(1));
+    std::fflush(stdout);
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     std::_Exit(EXIT_FAILURE);

@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
     while (!stopRequested) {
         if (options->dieMidFrame == frameNumber) {
             log.line("lumetra-sim: dying in the middle of frame #" + std::to_string(frameNumber));
+            StdoutLogSink::flush(std::chrono::seconds(1));  // out before the process is killed
             host->dieMidFrame(frameNumber);
         }
         host->writeFrame(frameNumber);
