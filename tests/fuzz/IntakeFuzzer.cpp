@@ -9,49 +9,10 @@
 #include <string>
 
 #include "receiver/TextureReceiver.h"
+#include "tests/support/Fakes.h"
 #include "tools/writer/SharedFrameWriter.h"
 
 namespace {
-
-class NullLog : public LogSink {
-  public:
-    void line(std::string_view) override {}
-};
-
-class NullClock : public Clock {
-  public:
-    double now() override { return time += 0.016; }
-    double time = 1.0;
-};
-
-class ImmediateRunLoop : public RunLoop {
-  public:
-    void post(std::function<void()> job) override { job(); }
-    std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds,
-                                                      std::function<void()>) override {
-        return nullptr;
-    }
-};
-
-class SilentNotifications : public NotificationCenter {
-  public:
-    bool addObserver(const void*, const std::string&, std::function<void()>,
-                     std::string&) override {
-        return true;
-    }
-    void removeObserver(const void*) override {}
-};
-
-class FixedContainer : public ContainerLocator {
-  public:
-    explicit FixedContainer(std::filesystem::path path) : path_(std::move(path)) {}
-    std::optional<std::filesystem::path> containerDirectory(std::string_view) override {
-        return path_;
-    }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // Publishes into a buffer of the frame's size, reading every texel the relay would read.
 class CopyingRelayFactory : public RelayServerFactory {
@@ -117,12 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     device->faults().onNewTexture = [&] {
         if (cutBetweenWindows != 0) writer->truncate(cutBetweenWindows);
     };
-    ReceiverPlatform platform{std::make_shared<ImmediateRunLoop>(),
-                              std::make_shared<SilentNotifications>(),
-                              std::make_shared<FixedContainer>(path),
-                              std::make_shared<NullClock>(),
-                              std::make_shared<NullLog>(),
-                              std::make_shared<CopyingRelayFactory>()};
+    FakePlatform fakes{path};
+    ReceiverPlatform platform = fakes.platform();
+    platform.relay = std::make_shared<CopyingRelayFactory>();
     auto receiver = TextureReceiver::create(device, platform);
     if (!receiver) std::abort();
 
@@ -157,6 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 cutBetweenWindows = input.ConsumeIntegralInRange<uint64_t>(0, 500'000);
                 break;
             default:
+                fakes.clock->time += 0.016;
+                fakes.journal->entries.clear();  // the log is not what is fuzzed here
                 receiver->checkForNewFrame();
                 if (cutBetweenWindows != 0) {
                     fileLength = std::min(fileLength, cutBetweenWindows);
