@@ -11,8 +11,9 @@ class LMVuzadivirurApp {
 
   public:
     // The program entry: runs the application's event loop with its window until the window is
-    // closed, the application quits, or SIGINT or SIGTERM arrives; then tears the window and its
-    // receiver down and returns 0. Nothing is read from the command line.
+    // closed (and no save dialog is open and no save under way), the application quits, or SIGINT
+    // or SIGTERM arrives; then tears the window and its receiver down and returns 0. Nothing is
+    // read from the command line.
     static int main(int argc, char** argv);
 
     // Makes and shows the window. Stops the process when the window's content cannot be made.
