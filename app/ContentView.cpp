@@ -3,12 +3,17 @@
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoopLocker>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <cmath>
 
+<<<<<<< HEAD
 #include "app/FatalReport.h"
 #include "app/FrameSnapshot.h"
+=======
+>>>>>>> wip-snapshot
 #include "app/StatusBar.h"
 #include "app/SystemColors.h"
 #include "app/WaitingPanel.h"
@@ -29,6 +34,7 @@ ContentView::ContentView(std::shared_ptr<gpu::Device> device,
       device_(std::move(device)),
       _textureReceiver(std::move(receiver)),
       log_(std::move(log)),
+      snapshotWriter_(log_),
       note_(new QLabel(this)),
       waitingPanel_(new WaitingPanel(this)),
       statusBar_(new StatusBar(this)) {
@@ -178,7 +184,10 @@ void ContentView::saveCurrentFrame() {
     dialog->setOption(QFileDialog::ReadOnly, false);  // new folders may be made in it
     dialog->selectFile(QStringLiteral("frame_%1.png").arg(static_cast<qlonglong>(frameNumber)));
     dialog->setWindowModality(Qt::NonModal);
-    connect(dialog, &QFileDialog::finished, this, [this, dialog, texture](int result) {
+    // While it is open, closing the window does not end the application: the answer and the save
+    // it starts still count. The hold goes with the dialog, once that save holds its own.
+    auto keepRunning = std::make_shared<QEventLoopLocker>();
+    connect(dialog, &QFileDialog::finished, this, [this, dialog, texture, keepRunning](int result) {
         writeSnapshot(result, dialog, texture);
         dialog->deleteLater();
     });
@@ -190,17 +199,10 @@ void ContentView::writeSnapshot(int result, QFileDialog* dialog,
     if (result != QDialog::Accepted || dialog == nullptr || !texture) return;
     const QStringList files = dialog->selectedFiles();
     if (files.isEmpty() || files.first().isEmpty()) return;
-    const QString path = QDir::toNativeSeparators(files.first());
-
-    const QImage image = FrameSnapshot::makeImage(*texture);
-    if (image.isNull()) return;
-    const std::optional<QByteArray> png = FrameSnapshot::encodePng(image);
-    if (!png) return;
-
-    QString error;
-    if (FrameSnapshot::writeFile(path, *png, error)) {
-        log_->line("✅ Frame saved to: " + path.toStdString());
-    } else {
-        log_->line("❌ Failed to save frame: " + error.toStdString());
+    QString path = QDir::toNativeSeparators(files.first());
+    // The file holds a PNG whatever name was typed: another suffix gets ".png" after it.
+    if (QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) != 0) {
+        path += QStringLiteral(".png");
     }
+    snapshotWriter_.save(std::move(texture), path);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/ReceiverState.h"
+#include "app/SnapshotWriter.h"
 #include "core/LogSink.h"
 #include "gpu/Device.h"
 #include "preview/MetalTextureView.h"
@@ -28,10 +29,12 @@ class ContentView : public QWidget {
                 std::shared_ptr<LogSink> log, QWidget* parent = nullptr);
     ~ContentView() override;
 
-    // The Save PNG button's action: shows a save dialog for the frame on screen.
+    // The Save PNG button's action: shows a save dialog for the frame on screen. While it is open
+    // the application does not quit when the window is closed: it waits for the answer.
     void saveCurrentFrame();
-    // The save dialog's completion: writes `texture` where the user confirmed, and logs how it
-    // went; does nothing when the dialog was cancelled.
+    // The save dialog's completion: saves `texture` off the main thread where the user confirmed,
+    // as a .png file whatever suffix was typed, and logs how it went once it is done; does
+    // nothing when the dialog was cancelled.
     void writeSnapshot(int result, QFileDialog* dialog, std::shared_ptr<gpu::Texture> texture);
 
     // How often the layout has been evaluated from the receiver's values.
@@ -55,6 +58,8 @@ class ContentView : public QWidget {
     // The window's receiver (its state-object holder): kept and observed for the view's life.
     std::shared_ptr<ReceiverState> _textureReceiver;
     std::shared_ptr<LogSink> log_;
+    // After the receiver and the log: its destruction waits for a save under way and logs it.
+    SnapshotWriter snapshotWriter_;
     int willChangeConnection_ = 0;
     bool evaluationPending_ = false;
     int evaluations_ = 0;

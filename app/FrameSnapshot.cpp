@@ -41,13 +41,17 @@ QImage makeImage(const gpu::Texture& texture) {
     return image;
 }
 
-std::optional<QByteArray> encodePng(const QImage& image) {
-    if (image.isNull()) return std::nullopt;
+std::optional<QByteArray> encodePng(const QImage& image, QString& error) {
+    // Into memory rather than into the file: Qt's PNG writer leaks when its output fails
+    // mid-image, and a failed encoding leaves the file that was there untouched.
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly)) return std::nullopt;
+    buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) return std::nullopt;
+    if (!writer.write(image)) {
+        error = writer.errorString();
+        return std::nullopt;
+    }
     return bytes;
 }
 

@@ -16,8 +16,9 @@ namespace FrameSnapshot {
 // the top. A null image when the texture is empty or memory runs out.
 QImage makeImage(const gpu::Texture& texture);
 
-// A complete PNG file of `image`, with its alpha; none when the encoder fails.
-std::optional<QByteArray> encodePng(const QImage& image);
+// A complete PNG file of `image`, with its alpha; none when the encoder fails, with its reason
+// in `error`.
+std::optional<QByteArray> encodePng(const QImage& image, QString& error);
 
 // Writes `bytes` to `path`, replacing a file of that name. On failure, `error` holds the
 // system's description.

@@ -16,9 +16,9 @@ class LMVuzadivirurApp {
 
   public:
     // The program entry: `--help` and `--version` answer and return; otherwise it runs the
-    // application's event loop with its window until the window is closed, the application
-    // quits, or SIGINT or SIGTERM arrives, then tears the window and its receiver down and
-    // returns 0.
+    // application's event loop with its window until the window is closed (and no save dialog is
+    // open and no save under way), the application quits, or SIGINT or SIGTERM arrives, then
+    // tears the window and its receiver down and returns 0.
     static int main(int argc, char** argv);
 
     // The receiver's platform on Linux: the Qt main loop with a timerfd timer, the D-Bus session

@@ -1,15 +1,19 @@
-// The Save PNG action and its dialog's completion: the file's size, exact colours, alpha and
-// orientation, the log lines, a cancel, and a folder that cannot be written.
+// The Save PNG action and its dialog's completion: the file's exact pixels, suffix and log line, a
+// cancel, files that cannot be written, a 4K save beside the event loop, a window closed early.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFileDialog>
 #include <QImageReader>
 #include <QPushButton>
+#include <QTimer>
 #include <fstream>
 
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TempDirectory.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -21,8 +25,30 @@ Bgra pattern(uint32_t x, uint32_t y) {
     return Bgra{uint8_t(x * 2), uint8_t(y * 4), uint8_t((x + 3 * y) % 256), 255};
 }
 
-QString pathIn(const TempDirectory& dir, const char* name) {
-    return QString::fromStdString((dir.path() / name).string());
+// The pattern premultiplied, as the texture holds it, which absorbs a PNG's rounding; the colour
+// above its alpha is held at full rather than wrapping round.
+QImage expectedImage(int width, int height) {
+    QImage expected(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Bgra p = pattern(x, y);
+            expected.setPixel(x, y, p.a == 0 ? 0 : qRgba(p.r, p.g, p.b, p.a));
+        }
+    }
+    expected.setPixel(1, 1, qRgba(50, 100, 128, 128));
+    return expected;
+}
+
+QImage premultiplied(const QImage& image) {
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QString pathIn(const TempDirectory& dir, const QString& name) {
+    return QString::fromStdString(dir.path().string()) + '/' + name;
+}
+
+std::vector<std::string> savedTo(const QString& path) {
+    return {"✅ Frame saved to: " + path.toStdString()};
 }
 
 QList<QFileDialog*> dialogs(const FakeWindow& w) { return w.view->findChildren<QFileDialog*>(); }
@@ -37,43 +63,87 @@ class SnapshotTest : public QObject {
     void writesTheFrameAsItIs() {
         FakeWindow w;
         TempDirectory dir;
-        const QString path = pathIn(dir, "frame.png");
+        const QString kept = pathIn(dir, "kept.png"), path = pathIn(dir, "frame.png");
+        std::ofstream(kept.toStdString()) << std::string(100000, 'x');
         std::ofstream(path.toStdString()) << std::string(100000, 'x');
-        QFileDialog dialog;
-        dialog.selectFile(path);
-        w.view->writeSnapshot(QDialog::Rejected, &dialog, makeTexture(96, 54, pattern));
-        QVERIFY(w.log->entries.empty() && QFileInfo(path).size() == 100000);
-        w.view->writeSnapshot(QDialog::Accepted, &dialog, makeTexture(96, 54, pattern));
-        QCOMPARE(w.log->entries, std::vector{"✅ Frame saved to: " + path.toStdString()});
+        QFileDialog cancelled, confirmed;
+        cancelled.selectFile(kept);
+        confirmed.selectFile(path);
+        w.view->writeSnapshot(QDialog::Rejected, &cancelled, makeTexture(96, 54, pattern));
+        w.view->writeSnapshot(QDialog::Accepted, &confirmed, makeTexture(96, 54, pattern));
+        // Saves are done and logged one at a time, in order: one for the cancel would come first.
+        QTRY_COMPARE(w.log->entries, savedTo(path));
+        QCOMPARE(QFileInfo(kept).size(), 100000);
         QVERIFY(QFileInfo(path).size() < 100000);  // the old file's tail is gone
-
-        // Compared premultiplied, as the texture holds it, which absorbs a PNG's rounding; a
-        // colour above its alpha is held at full rather than wrapping round.
-        QImage expected(96, 54, QImage::Format_ARGB32_Premultiplied);
-        for (int y = 0; y < 54; ++y) {
-            for (int x = 0; x < 96; ++x) {
-                const Bgra p = pattern(x, y);
-                expected.setPixel(x, y, p.a == 0 ? 0 : qRgba(p.r, p.g, p.b, p.a));
-            }
-        }
-        expected.setPixel(1, 1, qRgba(50, 100, 128, 128));
-        const QImage png = QImageReader(path, "png").read();
-        QCOMPARE(png.convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
+        QCOMPARE(premultiplied(QImageReader(path, "png").read()), expectedImage(96, 54));
     }
 
-    void aFolderWithoutWritePermissionLogsTheSystemsError() {
+    // A PNG file whatever suffix was typed; a file that cannot be written says why.
+    void savesAPngOrLogsWhyNot_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("another suffix") << u"shot.jpg"_s << u"shot.jpg.png"_s << QString();
+        QTest::newRow("upper case") << u"shot.PNG"_s << u"shot.PNG"_s << QString();
+        QTest::newRow("no suffix") << u"shot"_s << u"shot.png"_s << QString();
+        QTest::newRow("no write permission")
+            << u"locked/shot.png"_s << QString() << u"Permission denied"_s;
+        QTest::newRow("device full") << u"full.png"_s << QString() << u"No space left on device"_s;
+    }
+
+    void savesAPngOrLogsWhyNot() {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QFETCH(QString, reason);
         FakeWindow w;
         TempDirectory dir;
+        QCOMPARE(::chmod(dir.path().c_str(), 0777), 0);  // open to the unprivileged user below
         QCOMPARE(::mkdir((dir.path() / "locked").c_str(), 0555), 0);
+        QCOMPARE(::symlink("/dev/full", (dir.path() / "full.png").c_str()), 0);
         QFileDialog dialog;
-        dialog.selectFile(pathIn(dir, "locked/frame_1.png"));
-        // Root is not stopped by folder permissions: write as an unprivileged user.
+        dialog.selectFile(pathIn(dir, typed));
+        // Root is not stopped by folder permissions: the worker writes as an unprivileged user.
         const uid_t user = ::geteuid();
         QVERIFY(user != 0 || ::seteuid(65534) == 0);
-        w.view->writeSnapshot(QDialog::Accepted, &dialog, makeTexture(16, 16));
+        w.view->writeSnapshot(QDialog::Accepted, &dialog, makeTexture(8, 8));
+        const bool logged = QTest::qWaitFor([&] { return !w.log->entries.empty(); }, 60000);
         if (user == 0 && ::seteuid(0) != 0) qFatal("cannot regain privileges");
+        QVERIFY(logged);
         QCOMPARE(w.log->entries,
-                 std::vector<std::string>{"❌ Failed to save frame: Permission denied"});
+                 saved.isEmpty() ? std::vector{"❌ Failed to save frame: " + reason.toStdString()}
+                                 : savedTo(pathIn(dir, saved)));
+        QCOMPARE(QImage(pathIn(dir, saved), "png").width(), saved.isEmpty() ? 0 : 8);
+        QCOMPARE(QDir(pathIn(dir, {})).entryList(QDir::Files | QDir::NoSymLinks),  // none as typed
+                 saved.isEmpty() ? QStringList() : QStringList{saved});
+    }
+
+    // A 4K save can only end while this thread drains the pipe it is written into: it has to run
+    // beside the window's event loop (on this thread it would never end).
+    void savesA4kFrameWhileTheWindowGoesOn() {
+        FakeWindow w;
+        TempDirectory dir;
+        const QString path = pathIn(dir, "big.png");
+        QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+        QFile pipe;
+        QVERIFY(pipe.open(::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK),
+                          QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        QByteArray png;
+        const auto drain = [&] {
+            char bytes[65536];
+            for (ssize_t n; (n = ::read(pipe.handle(), bytes, sizeof bytes)) > 0;) {
+                png.append(bytes, n);
+            }
+        };
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, drain);
+        timer.start(1);
+        QFileDialog dialog;
+        dialog.selectFile(path);
+        w.view->writeSnapshot(QDialog::Accepted, &dialog, makeTexture(3840, 2160, pattern));
+        QVERIFY(w.log->entries.empty());
+        QTRY_COMPARE_WITH_TIMEOUT(w.log->entries, savedTo(path), 120000);
+        drain();
+        QCOMPARE(premultiplied(QImage::fromData(png, "png")), expectedImage(3840, 2160));
     }
 
     void eachClickOpensItsOwnDialogForTheFrameOfThatClick() {
@@ -108,10 +178,36 @@ class SnapshotTest : public QObject {
         QTRY_COMPARE(dialogs(w).size(), 1);  // each goes once it has run
         dialogs(w).at(0)->reject();
         QTRY_COMPARE(dialogs(w).size(), 0);
-        QCOMPARE(w.log->entries, (std::vector{"✅ Frame saved to: " + secondPath.toStdString(),
-                                              "✅ Frame saved to: " + firstPath.toStdString()}));
+        QTRY_COMPARE(w.log->entries, (std::vector{savedTo(secondPath)[0], savedTo(firstPath)[0]}));
         QCOMPARE(QImageReader(firstPath).read().pixel(5, 5), qRgba(250, 0, 0, 255));
         QCOMPARE(QImageReader(secondPath).read().pixel(5, 5), qRgba(0, 0, 250, 255));
+    }
+
+    // Closed while its save dialog is open, the window's application goes on until the user has
+    // answered and the file is written, then quits as it does when its last window closes.
+    void closingTheWindowWaitsForTheSaveItsDialogStarts() {
+        FakeWindow w;
+        w.present(makeTexture(1920, 1080, pattern), true, 7);
+        w.view->findChild<QPushButton*>("saveButton")->click();
+        TempDirectory dir;
+        const QString path = pathIn(dir, "late.png");
+        QTimer::singleShot(0, w.view.get(), [&] {
+            w.view->close();
+            QTimer::singleShot(0, w.view.get(), [&] {  // never runs if closing quit at once
+                dialogs(w).at(0)->selectFile(path);
+                static_cast<QDialog*>(dialogs(w).at(0))->accept();
+            });
+        });
+        bool timedOut = false;
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::quit();
+        });
+        guard.start(120000);
+        QApplication::exec();
+        QVERIFY(!timedOut);
+        QCOMPARE(w.log->entries, savedTo(path));
     }
 };
 
