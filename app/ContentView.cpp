@@ -9,11 +9,7 @@
 #include <QMetaObject>
 #include <cmath>
 
-<<<<<<< HEAD
 #include "app/FatalReport.h"
-#include "app/FrameSnapshot.h"
-=======
->>>>>>> wip-snapshot
 #include "app/StatusBar.h"
 #include "app/SystemColors.h"
 #include "app/WaitingPanel.h"
