@@ -1,12 +1,15 @@
 // The application's window and receiver, built as the program builds them, with one observer
 // more: it records the number of every frame the receiver takes, and this process's CPU time,
 // resident memory and open descriptors, over a measured window. Prints `name: value` lines.
-//   frame-counting-app --warmup S --seconds S [--label NAME]
+// With --save-4k it also saves a 3840x2160 frame as a PNG, one save after another, all through
+// the measured window, as the Save PNG button does.
+//   frame-counting-app --warmup S --seconds S [--label NAME] [--save-4k]
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSurfaceFormat>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +21,7 @@
 
 #include "app/ContentView.h"
 #include "app/LMVuzadivirurApp.h"
+#include "app/SnapshotWriter.h"
 #include "app/TextureReceiverState.h"
 #include "platform/QtRunLoop.h"
 #include "preview/MetalTextureView.h"
@@ -66,7 +70,33 @@ std::string label(int argc, char** argv) {
     return "run";
 }
 
-int run(double warmup, double seconds, const std::string& name);
+bool flag(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0) return true;
+    }
+    return false;
+}
+
+// Counts the saves that end and starts the next one while asked to.
+class SaveLoop : public LogSink {
+  public:
+    void line(std::string_view text) override {
+        if (text.rfind("✅", 0) == 0) ++saves;
+        if (text.rfind("❌", 0) == 0) ++failures;
+        if (running) QTimer::singleShot(0, [this] { start(); });
+    }
+    void start() {
+        running = true;
+        writer->save(frame, path);
+    }
+    std::shared_ptr<gpu::Texture> frame;
+    QString path;
+    std::shared_ptr<SnapshotWriter> writer;
+    bool running = false;
+    int saves = 0, failures = 0;
+};
+
+int run(double warmup, double seconds, const std::string& name, bool save4k);
 
 }  // namespace
 
@@ -74,17 +104,18 @@ int main(int argc, char** argv) {
     const double warmup = argument(argc, argv, "--warmup", 3);
     const double seconds = argument(argc, argv, "--seconds", 30);
     const std::string name = label(argc, argv);
+    const bool save4k = flag(argc, argv, "--save-4k");
 
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
-    const int status = run(warmup, seconds, name);
+    const int status = run(warmup, seconds, name, save4k);
     QtRunLoop::runPendingJobs();
     return status;
 }
 
 namespace {
 
-int run(double warmup, double seconds, const std::string& name) {
+int run(double warmup, double seconds, const std::string& name, bool save4k) {
     auto device = gpu::Device::systemDefault();
     if (!device) return 1;
     const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform();
@@ -107,6 +138,18 @@ int run(double warmup, double seconds, const std::string& name) {
     window.resize(1280, 720);
     window.show();
 
+    const auto saveLoop = std::make_shared<SaveLoop>();
+    QTemporaryDir saveDir;
+    if (save4k) {
+        saveLoop->frame = device->newTexture(3840, 2160);
+        if (!saveLoop->frame || !saveDir.isValid()) return 1;
+        for (size_t i = 0; i < size_t{3840} * 2160 * 4; ++i) {
+            saveLoop->frame->mutableContents()[i] = uint8_t(i * 7 + i / 15360);
+        }
+        saveLoop->path = saveDir.filePath(QStringLiteral("frame.png"));
+        saveLoop->writer = std::make_shared<SnapshotWriter>(saveLoop);
+    }
+
     double startTime = 0, startCpu = 0, startRss = 0;
     size_t startFds = 0;
     QTimer::singleShot(int(warmup * 1000), [&] {
@@ -115,9 +158,11 @@ int run(double warmup, double seconds, const std::string& name) {
         startCpu = cpuSeconds();
         startRss = residentMegabytes();
         startFds = openDescriptorCount();
+        if (save4k) saveLoop->start();
     });
     QTimer::singleShot(int((warmup + seconds) * 1000), [&] {
         measuring = false;
+        saveLoop->running = false;
         const double elapsed = now() - startTime;
         const double cpu = cpuSeconds() - startCpu;
         const int64_t span = taken.empty() ? 0 : *taken.rbegin() - *taken.begin() + 1;
@@ -131,10 +176,16 @@ int run(double warmup, double seconds, const std::string& name) {
         std::printf(
             "%s_fds_growth: %lld\n", name.c_str(),
             static_cast<long long>(openDescriptorCount()) - static_cast<long long>(startFds));
+        if (save4k) {
+            std::printf("%s_saves: %d\n", name.c_str(), saveLoop->saves);
+            std::printf("%s_failed_saves: %d\n", name.c_str(), saveLoop->failures);
+        }
         std::fflush(stdout);
         QApplication::quit();
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    saveLoop->writer.reset();  // waits for a save under way; it holds the loop as its log
+    return status;
 }
 
 }  // namespace

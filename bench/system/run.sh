@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-system figures: lumetra-sim and the application's window side by side under a virtual X
 # display, with private D-Bus and PipeWire daemons. Prints `name: value` lines.
-#   bench/system/run.sh            30-second runs at 1080p60 and 4K60, and an idle run
+#   bench/system/run.sh            30-second runs at 1080p60 and 4K60, 1080p60 while 4K frames are
+#                                  saved as PNG one after another, and an idle run
 #   bench/system/run.sh --soak     also a 10-minute 1080p60 run for memory and descriptors
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -25,7 +26,7 @@ measure() {  # measure LABEL SECONDS SIM-ARGS...
   local label=$1 length=$2; shift 2
   "$sim" "$@" >"$log/sim-$label.log" 2>&1 &
   local simPid=$!
-  "$app" --warmup 3 --seconds "$length" --label "$label" 2>"$log/app-$label.err" |
+  "$app" --warmup 3 --seconds "$length" --label "$label" ${app_args:-} 2>"$log/app-$label.err" |
     grep -E "^${label}_" || { echo "run $label failed: ${PIPESTATUS[*]}" >&2; cat "$log/app-$label.err" >&2; }
   kill -TERM $simPid 2>/dev/null || true
   wait $simPid 2>/dev/null || true
@@ -33,6 +34,7 @@ measure() {  # measure LABEL SECONDS SIM-ARGS...
 
 measure 1080p60 "$seconds" --size 1920x1080 --rate 60 | tee "$log/1080p60"
 measure 4k60 "$seconds" --size 3840x2160 --rate 60 | tee "$log/4k60"
+app_args=--save-4k measure save4k "$seconds" --size 1920x1080 --rate 60 | tee "$log/save4k"
 measure idle "$seconds" --size 1920x1080 --frames 1 | tee "$log/idle"
 
 value() { sed -n "s/^$1: //p" "$2"; }
@@ -41,6 +43,7 @@ echo "missed_1080p60: $(value 1080p60_missed "$log/1080p60")"
 echo "cpu_1080p60_pct: $(value 1080p60_cpu_pct "$log/1080p60")"
 echo "taken_fps_4k60: $(value 4k60_taken_fps "$log/4k60")"
 echo "rss_4k60_mb: $(value 4k60_rss_mb "$log/4k60")"
+echo "missed_during_4k_save: $(value save4k_missed "$log/save4k") ($(value save4k_saves "$log/save4k") saves)"
 echo "cpu_idle_pct: $(value idle_cpu_pct "$log/idle")"
 
 if [ "${1:-}" = "--soak" ]; then
