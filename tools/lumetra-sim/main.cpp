@@ -122,6 +122,16 @@ int main(int argc, char** argv) {
             log.line("lumetra-sim: dying in the middle of frame #" + std::to_string(frameNumber));
             host->dieMidFrame(frameNumber);
         }
+        if (options->hangInFrame == frameNumber) {
+            host->hangHoldingLock([&] {
+                log.line("lumetra-sim: hanging in frame #" + std::to_string(frameNumber) +
+                         " with the lock held");
+                FramePacer hang(1.0 / std::max(options->pauseSeconds, 1e-3));
+                hang.waitForNextFrame(stopRequested);
+            });
+            log.line("lumetra-sim: released the lock");
+            if (stopRequested) break;
+        }
         host->writeFrame(frameNumber);
         lastWritten = frameNumber;
         ++written;
