@@ -1,5 +1,6 @@
 #include "receiver/TextureReceiver.h"
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -11,9 +12,17 @@
 
 namespace {
 
+constexpr double replacementCheckSeconds = 0.25;
+constexpr int maxCopyAttempts = 3;
+
 bool fileExists(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::exists(path, error);
+}
+
+bool sameHeader(const SharedFrameHeader& a, const SharedFrameHeader& b) {
+    return a.width == b.width && a.height == b.height && a.frameNumber == b.frameNumber &&
+           a.bytesPerRow == b.bytesPerRow && a.dataSize == b.dataSize;
 }
 
 }  // namespace
@@ -84,18 +93,12 @@ TextureReceiver::Attach TextureReceiver::attachSharedFile(bool atConstruction) {
     }
     fileHandle_ = std::move(file);
 
-    // The lock file is looked for only here: one that appears later is never used.
     if (fileExists(lockFileLocation_)) {
-        auto lock = FileHandle::openForUpdating(lockFileLocation_, failure);
-        if (!lock) {
-            if (atConstruction || !attachFailureReported_) {
-                platform_.log->line("❌ Failed to open shared file: " + failure);
-            }
-            attachFailureReported_ = true;
+        const Attach lock = openLockFile(atConstruction);
+        if (lock != Attach::Attached) {
             if (!atConstruction) fileHandle_.reset();  // else the teardown closes it
-            return atConstruction ? Attach::Failed : Attach::NotYet;
+            return lock;
         }
-        lockFileHandle_ = std::move(lock);
     }
 
     mappedMemory_ =
@@ -103,15 +106,60 @@ TextureReceiver::Attach TextureReceiver::attachSharedFile(bool atConstruction) {
     if (!mappedMemory_) {
         if (atConstruction || !attachFailureReported_) platform_.log->line("❌ mmap failed");
         attachFailureReported_ = true;
-        if (!atConstruction) {
-            lockFileHandle_.reset();
-            fileHandle_.reset();
-        }
+        if (!atConstruction) detach();
         return atConstruction ? Attach::Failed : Attach::NotYet;
     }
+    frameFileIdentity_ = FileIdentity::of(fileHandle_->fileDescriptor());
+    lastReplacementCheck_ = platform_.clock->now();
+    frameTakenSinceAttach_ = false;
     waitingForSharedFile_ = false;
     platform_.log->line("✅ TextureReceiver initialized with shared memory");
     return Attach::Attached;
+}
+
+TextureReceiver::Attach TextureReceiver::openLockFile(bool atConstruction) {
+    std::string failure;
+    auto lock = FileHandle::openForUpdating(lockFileLocation_, failure);
+    if (!lock) {
+        if (atConstruction || !attachFailureReported_) {
+            platform_.log->line("❌ Failed to open shared file: " + failure);
+        }
+        attachFailureReported_ = true;
+        return atConstruction ? Attach::Failed : Attach::NotYet;
+    }
+    lockFileIdentity_ = FileIdentity::of(lock->fileDescriptor());
+    lockFileHandle_ = std::move(lock);
+    return Attach::Attached;
+}
+
+void TextureReceiver::detach() {
+    mappedMemory_.reset();
+    fileHandle_.reset();
+    lockFileHandle_.reset();
+    frameFileIdentity_.reset();
+    lockFileIdentity_.reset();
+}
+
+bool TextureReceiver::followReplacedFile() {
+    // A few times a second rather than at every check, which stays a read of 32 bytes.
+    const double now = platform_.clock->now();
+    if (std::abs(now - lastReplacementCheck_) < replacementCheckSeconds) return true;
+    lastReplacementCheck_ = now;
+    // A file missing for the moment is left alone: a restarting host is about to make it again.
+    const auto replaced = [](const std::filesystem::path& path,
+                             const std::optional<FileIdentity>& attached) {
+        const auto onDisk = FileIdentity::of(path);
+        return onDisk && onDisk != attached;
+    };
+    if (!replaced(frameFileLocation_, frameFileIdentity_) &&
+        !(lockFileHandle_ && replaced(lockFileLocation_, lockFileIdentity_))) {
+        return true;
+    }
+    platform_.log->line("🔄 Lumetra replaced its shared file; attaching the new one");
+    detach();
+    attachFailureReported_ = false;
+    waitingForSharedFile_ = true;
+    return attachSharedFile(false) == Attach::Attached;
 }
 
 bool TextureReceiver::setupNotificationObserver() {
@@ -163,10 +211,7 @@ TextureReceiver::~TextureReceiver() {
     commandQueue_.reset();
 }
 
-std::optional<SharedFrameHeader> TextureReceiver::readHeader() {
-    const int lockFd = lockFileHandle_ ? lockFileHandle_->fileDescriptor() : -1;
-    SharedFileLock lock(lockFd);
-    const int64_t length = fileHandle_->length();
+std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& lock, int64_t length) {
     if (length >= 0 && length < static_cast<int64_t>(SharedFrameHeader::headerSize)) {
         lock.unlock();
         if (!shortFileReported_) {
@@ -191,14 +236,50 @@ void TextureReceiver::checkForNewFrame() {
         if (!fileExists(frameFileLocation_)) return;
         if (attachSharedFile(false) != Attach::Attached) return;
     }
-    if (!mappedMemory_) return;
-
-    const auto header = readHeader();
-    if (!header) return;
-    if (static_cast<int64_t>(header->frameNumber) > lastFrameNumber_ && header->width != 0 &&
-        header->height != 0) {
-        processFrame(*header);
+    if (!mappedMemory_ || !followReplacedFile()) return;
+    // A host may make its lock file just after its frame file: until a frame has been taken from
+    // this file, the lock file is looked for again.
+    if (!lockFileHandle_ && !frameTakenSinceAttach_ && fileExists(lockFileLocation_)) {
+        openLockFile(false);
     }
+    takeNewestFrame();
+}
+
+void TextureReceiver::takeNewestFrame() {
+    std::optional<SharedFrameHeader> header;
+    {
+        SharedFileLock lock(lockDescriptor());
+        if (lock.busy()) return;  // the host is writing; the slot keeps its newest frame for later
+        header = readHeader(lock, fileHandle_->length());
+    }
+    // The texture is made outside the lock. Should the host change the frame's size before the
+    // copy, another is made, a few times at most; after that a later check tries again.
+    std::shared_ptr<gpu::Texture> texture;
+    for (int attempt = 0; header && attempt < maxCopyAttempts; ++attempt) {
+        if (!isNewFrame(*header) || !checkHeader(*header)) return;
+        if (!texture || texture->width() != header->width || texture->height() != header->height) {
+            texture = device_->newTexture(header->width, header->height);
+            if (!texture) {
+                platform_.log->line("⚠️ Failed to create texture");
+                return;
+            }
+        }
+        switch (copyFrame(*header, *texture)) {
+            case Copy::Done:
+                publishFrame(*header, std::move(texture));
+                return;
+            case Copy::Stopped:
+                return;
+            case Copy::HeaderChanged:
+                break;
+        }
+    }
+}
+
+bool TextureReceiver::isNewFrame(const SharedFrameHeader& header) const {
+    // A number that goes back is a host that started over, and is taken like any other.
+    return header.width != 0 && header.height != 0 &&
+           static_cast<int64_t>(header.frameNumber) != lastFrameNumber_;
 }
 
 void TextureReceiver::warnOncePerFrame(uint32_t frameNumber, const std::string& text) {
@@ -207,18 +288,43 @@ void TextureReceiver::warnOncePerFrame(uint32_t frameNumber, const std::string& 
     platform_.log->line(text);
 }
 
-bool TextureReceiver::copyPixels(const SharedFrameHeader& header, gpu::Texture& texture) {
-    const uint64_t needed = header.bytesSpannedByRows();
-    const int lockFd = lockFileHandle_ ? lockFileHandle_->fileDescriptor() : -1;
-    SharedFileLock lock(lockFd);
+bool TextureReceiver::checkHeader(const SharedFrameHeader& header) {
+    if (header.dataSize == 0 || int64_t{header.dataSize} > maxDataSize_) {
+        platform_.log->line("⚠️ Invalid data size: " + std::to_string(header.dataSize));
+        return false;
+    }
+    if (!header.rowsFitData()) {
+        warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
+                                                 " skipped: " + std::to_string(header.height) +
+                                                 " rows of " + std::to_string(header.width) +
+                                                 " pixels, " + std::to_string(header.bytesPerRow) +
+                                                 " bytes apart, do not fit " + "its data size of " +
+                                                 std::to_string(header.dataSize));
+        return false;
+    }
+    return true;
+}
+
+TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu::Texture& texture) {
+    // The header is read again in the window the pixels are copied in, so that the pixels always
+    // belong to the header they are labelled with.
+    SharedFileLock lock(lockDescriptor());
+    if (lock.busy()) return Copy::Stopped;
     const int64_t length = fileHandle_->length();
+    const auto current = readHeader(lock, length);
+    if (!current) return Copy::Stopped;
+    if (!sameHeader(*current, header)) {
+        header = *current;
+        return Copy::HeaderChanged;
+    }
+    const uint64_t needed = header.bytesSpannedByRows();
     if (length >= 0 && static_cast<uint64_t>(length) < SharedFrameHeader::headerSize + needed) {
         lock.unlock();
         warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
                                                  " skipped: the " + "shared file holds " +
                                                  std::to_string(length) + " bytes, fewer " +
                                                  "than its header announces");
-        return false;
+        return Copy::Stopped;
     }
     const uint8_t* pixels = mappedMemory_->bytes() + SharedFrameHeader::headerSize;
     const auto region = gpu::Region::make2D(0, 0, header.width, header.height);
@@ -233,32 +339,22 @@ bool TextureReceiver::copyPixels(const SharedFrameHeader& header, gpu::Texture& 
         warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
                                                  " skipped: the shared file shrank while it " +
                                                  "was being read");
+        return Copy::Stopped;
     }
-    return copied;
+    return Copy::Done;
 }
 
-void TextureReceiver::processFrame(const SharedFrameHeader& header) {
-    if (!mappedMemory_) return;
-    if (header.dataSize == 0 || int64_t{header.dataSize} > maxDataSize_) {
-        platform_.log->line("⚠️ Invalid data size: " + std::to_string(header.dataSize));
-        return;
+void TextureReceiver::publishFrame(const SharedFrameHeader& header,
+                                   std::shared_ptr<gpu::Texture> texture) {
+    if (static_cast<int64_t>(header.frameNumber) < lastFrameNumber_) {
+        // The old run's intervals say nothing about the new one's rate.
+        platform_.log->line("🔄 Lumetra started over at frame #" +
+                            std::to_string(header.frameNumber));
+        frameTimeHistory_.clear();
+        lastFrameTime_ = 0.0;
+        lastWarnedFrame_.reset();
     }
-    if (!header.rowsFitData()) {
-        warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
-                                                 " skipped: " + std::to_string(header.height) +
-                                                 " rows of " + std::to_string(header.width) +
-                                                 " pixels, " + std::to_string(header.bytesPerRow) +
-                                                 " bytes apart, do not fit " + "its data size of " +
-                                                 std::to_string(header.dataSize));
-        return;
-    }
-
-    auto texture = device_->newTexture(header.width, header.height);
-    if (!texture) {
-        platform_.log->line("⚠️ Failed to create texture");
-        return;
-    }
-    if (!copyPixels(header, *texture)) return;
+    frameTakenSinceAttach_ = true;
 
     if (auto commandBuffer = commandQueue_->commandBuffer()) {
         if (syphonServer_) {

@@ -14,6 +14,8 @@
 #include "gpu/Device.h"
 #include "gpu/Texture.h"
 #include "receiver/FileHandle.h"
+#include "receiver/FileIdentity.h"
+#include "receiver/SharedFileLock.h"
 #include "receiver/SharedMapping.h"
 
 // Takes each new frame the host writes into the shared frame file, makes it a texture, relays
@@ -41,25 +43,30 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     void checkForNewFrame();
 
     // Inspection for tests and diagnostics.
-    const std::deque<double>& frameTimeHistory() const { return frameTimeHistory_; }
-    double lastFrameTime() const { return lastFrameTime_; }
-    bool hasMappedMemory() const { return mappedMemory_ != nullptr; }
     bool hasLockFile() const { return lockFileHandle_.has_value(); }
     bool isWaitingForSharedFile() const { return waitingForSharedFile_; }
 
   private:
     enum class Attach { Attached, NotYet, Failed };
+    enum class Copy { Done, HeaderChanged, Stopped };
 
     bool construct();
     Attach attachSharedFile(bool atConstruction);
+    Attach openLockFile(bool atConstruction);
+    bool followReplacedFile();
+    void detach();
     bool setupNotificationObserver();
     void startPolling();
-    void processFrame(const SharedFrameHeader& header);
+    void takeNewestFrame();
+    std::optional<SharedFrameHeader> readHeader(SharedFileLock& lock, int64_t length);
+    bool isNewFrame(const SharedFrameHeader& header) const;
+    bool checkHeader(const SharedFrameHeader& header);
+    Copy copyFrame(SharedFrameHeader& header, gpu::Texture& texture);
+    void publishFrame(const SharedFrameHeader& header, std::shared_ptr<gpu::Texture> texture);
     void measureFrameRate();
     void logProgress(const SharedFrameHeader& header);
     void warnOncePerFrame(uint32_t frameNumber, const std::string& text);
-    std::optional<SharedFrameHeader> readHeader();
-    bool copyPixels(const SharedFrameHeader& header, gpu::Texture& texture);
+    int lockDescriptor() const { return lockFileHandle_ ? lockFileHandle_->fileDescriptor() : -1; }
 
     template <typename T, typename V>
     void publish(T& field, V&& value) {
@@ -78,6 +85,10 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     std::optional<FileHandle> fileHandle_;
     std::unique_ptr<SharedMapping> mappedMemory_;
     std::optional<FileHandle> lockFileHandle_;
+    std::optional<FileIdentity> frameFileIdentity_;
+    std::optional<FileIdentity> lockFileIdentity_;
+    double lastReplacementCheck_ = 0.0;
+    bool frameTakenSinceAttach_ = false;
     const int64_t maxDataSize_ = SharedFrameHeader::maxDataSize;
     double lastFrameTime_ = 0.0;
     std::deque<double> frameTimeHistory_;

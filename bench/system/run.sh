@@ -2,8 +2,10 @@
 # Whole-system figures: lumetra-sim and the application's window side by side under a virtual X
 # display, with private D-Bus and PipeWire daemons. Prints `name: value` lines.
 #   bench/system/run.sh            30-second runs at 1080p60 and 4K60, 1080p60 while 4K frames are
-#                                  saved as PNG one after another, and an idle run
+#                                  saved as PNG one after another, an idle run, and the time the
+#                                  application takes to quit beside a hung host
 #   bench/system/run.sh --soak     also a 10-minute 1080p60 run for memory and descriptors
+#   bench/system/run.sh --hung-host  only the time to quit beside a hung host
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -11,7 +13,7 @@ root=$PWD
 if [ -z "${LMV_SYSTEM_BENCH_INNER:-}" ]; then
   bash scripts/setup.sh
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc)" --target lumetra-sim frame-counting-app >/dev/null
+  cmake --build build -j"$(nproc)" --target lumetra-sim frame-counting-app lm-vuzadivirur >/dev/null
   export LMV_SYSTEM_BENCH_INNER=1
   exec scripts/with-daemons.sh xvfb-run -a -s "-screen 0 1920x1200x24" "$0" "$@"
 fi
@@ -32,6 +34,40 @@ measure() {  # measure LABEL SECONDS SIM-ARGS...
   wait $simPid 2>/dev/null || true
 }
 
+# Milliseconds from SIGTERM to the application's exit while the host, stopped in the middle of a
+# frame, holds its lock; the application has met the held lock for a second by then.
+quit_with_hung_host() {
+  local out=$log/app-hung.log simLog=$log/sim-hung.log deadline=$((SECONDS + 60))
+  "$root/build/bin/lm-vuzadivirur" >"$out" 2>&1 &
+  local appPid=$!
+  until grep -qs "Polling timer started" "$out"; do
+    [ $SECONDS -lt $deadline ] || { echo "quit_with_hung_host: the application did not start" >&2; return 1; }
+    sleep 0.05
+  done
+  "$sim" --size 1920x1080 --rate 60 --hang-in-frame 30 --pause-seconds 60 >"$simLog" 2>&1 &
+  local simPid=$!
+  until grep -qs "with the lock held" "$simLog"; do
+    [ $SECONDS -lt $deadline ] || { echo "quit_with_hung_host: the host did not hang" >&2; return 1; }
+    sleep 0.05
+  done
+  sleep 1
+  local start end status=0
+  start=$(date +%s%N)
+  kill -TERM $appPid
+  wait $appPid || status=$?
+  end=$(date +%s%N)
+  kill -TERM $simPid 2>/dev/null || true
+  wait $simPid 2>/dev/null || true
+  [ $status = 0 ] && [ "$(tail -n 1 "$out")" = "🛑 Syphon server stopped" ] ||
+    echo "quit_with_hung_host: exit status $status, last line '$(tail -n 1 "$out")'" >&2
+  echo "quit_with_hung_host_ms: $(((end - start) / 1000000))"
+}
+
+if [ "${1:-}" = "--hung-host" ]; then
+  quit_with_hung_host
+  exit
+fi
+
 measure 1080p60 "$seconds" --size 1920x1080 --rate 60 | tee "$log/1080p60"
 measure 4k60 "$seconds" --size 3840x2160 --rate 60 | tee "$log/4k60"
 app_args=--save-4k measure save4k "$seconds" --size 1920x1080 --rate 60 | tee "$log/save4k"
@@ -45,6 +81,7 @@ echo "taken_fps_4k60: $(value 4k60_taken_fps "$log/4k60")"
 echo "rss_4k60_mb: $(value 4k60_rss_mb "$log/4k60")"
 echo "missed_during_4k_save: $(value save4k_missed "$log/save4k") ($(value save4k_saves "$log/save4k") saves)"
 echo "cpu_idle_pct: $(value idle_cpu_pct "$log/idle")"
+quit_with_hung_host
 
 if [ "${1:-}" = "--soak" ]; then
   measure soak 600 --size 1920x1080 --rate 60 >"$log/soak"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,21 +18,25 @@ inline const std::string listening = "📡 Listening for frames from Lumetra..."
 inline const std::string timerStarted = "⏱️ Polling timer started (60Hz)";
 inline const std::string serverStopped = "🛑 Syphon server stopped";
 
+// The texture's bytes as tightly packed rows.
+inline std::vector<uint8_t> textureBytes(const gpu::Texture& texture) {
+    std::vector<uint8_t> bytes(size_t{texture.width()} * texture.height() * 4);
+    texture.getBytes(bytes.data(), texture.width() * 4,
+                     gpu::Region::make2D(0, 0, texture.width(), texture.height()), 0);
+    return bytes;
+}
+
 // A host folder, its writer, the fakes and a receiver over them.
 struct ReceiverHarness {
     explicit ReceiverHarness(SharedFrameWriter::Options options = {}, bool createFiles = true)
         : fakes(dir.path()) {
-        if (createFiles) {
-            std::string failure;
-            writer = SharedFrameWriter::create(dir.path(), options, failure);
-        }
+        std::string failure;
+        if (createFiles) writer = SharedFrameWriter::create(dir.path(), options, failure);
     }
 
     std::shared_ptr<TextureReceiver> makeReceiver() {
         receiver = TextureReceiver::create(device, fakes.platform());
-        if (receiver) {
-            receiver->objectWillChange.connect([this] { ++willChangeCount; });
-        }
+        if (receiver) receiver->objectWillChange.connect([this] { ++willChangeCount; });
         return receiver;
     }
 
@@ -45,9 +48,13 @@ struct ReceiverHarness {
         writer->writeFrame(number, width, height, bytesPerRow, pixels.data());
         return pixels;
     }
+    // The current texture's bytes; none without one.
+    std::vector<uint8_t> shown() const {
+        const auto& texture = receiver->currentTexture();
+        return texture ? textureBytes(*texture) : std::vector<uint8_t>{};
+    }
 
     Lines logLines() const { return fakes.journal->logLines(); }
-    size_t publicationCount() const { return fakes.relay->publications->size(); }
 
     TempDirectory dir;
     FakePlatform fakes;

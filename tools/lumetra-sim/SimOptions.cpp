@@ -97,14 +97,17 @@ std::optional<SimOptions> SimOptions::parse(int argc, const char* const* argv, s
                 error = "--rate: frames per second, above 0 and at most 1000";
                 return std::nullopt;
             }
-        } else if (option == "--die-mid-frame" || option == "--pause-after") {
+        } else if (option == "--die-mid-frame" || option == "--pause-after" ||
+                   option == "--hang-in-frame") {
             if (!value(text)) return std::nullopt;
             uint32_t frame = 0;
             if (!parseNumber(text, frame) || frame == 0) {
                 error = std::string(option) + ": a frame number from 1 to 4294967295";
                 return std::nullopt;
             }
-            (option == "--die-mid-frame" ? options.dieMidFrame : options.pauseAfter) = frame;
+            (option == "--die-mid-frame" ? options.dieMidFrame
+             : option == "--pause-after" ? options.pauseAfter
+                                         : options.hangInFrame) = frame;
         } else if (option == "--pause-seconds") {
             if (!value(text)) return std::nullopt;
             if (!parseNumber(text, options.pauseSeconds) || !std::isfinite(options.pauseSeconds) ||
@@ -159,6 +162,7 @@ std::string SimOptions::usage() {
            "Faults of a broken or busy host:\n"
            "  --die-mid-frame N   take the lock for frame N, write half of it, then die (SIGKILL)\n"
            "  --pause-after N     after frame N, write nothing for --pause-seconds (default 10)\n"
+           "  --hang-in-frame N   take the lock for frame N and hold it for --pause-seconds\n"
            "  --flood N           after the first frame, post N more signals at once\n"
            "  --help              show this text\n";
 }

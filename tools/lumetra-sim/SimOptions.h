@@ -20,6 +20,7 @@ struct SimOptions {
     // Faults a broken or busy host shows, for end-to-end tests.
     std::optional<uint32_t> dieMidFrame;  // killed while it holds its lock, half through it
     std::optional<uint32_t> pauseAfter;   // stops writing for `pauseSeconds` after that frame
+    std::optional<uint32_t> hangInFrame;  // holds its lock in that frame for `pauseSeconds`
     double pauseSeconds = 10.0;
     uint32_t flood = 0;  // extra new-frame signals posted at once after the first frame
 

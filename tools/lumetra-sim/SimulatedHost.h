@@ -27,6 +27,11 @@ class SimulatedHost {
     // Takes the lock for a frame, writes half of its pixels and ends the process on the spot,
     // as a host that crashes mid-frame does; the kernel releases the lock.
     [[noreturn]] void dieMidFrame(uint32_t frameNumber);
+    // Runs `hang` holding the lock, as a host stopped in a debugger in the middle of a frame.
+    template <typename Hang>
+    void hangHoldingLock(Hang&& hang) {
+        writer_->withExclusiveLock([&](uint8_t*) { hang(); });
+    }
     const SharedFrameWriter& writer() const { return *writer_; }
 
   private:

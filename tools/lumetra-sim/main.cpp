@@ -123,6 +123,16 @@ int main(int argc, char** argv) {
             StdoutLogSink::flush(std::chrono::seconds(1));  // out before the process is killed
             host->dieMidFrame(frameNumber);
         }
+        if (options->hangInFrame == frameNumber) {
+            host->hangHoldingLock([&] {
+                log.line("lumetra-sim: hanging in frame #" + std::to_string(frameNumber) +
+                         " with the lock held");
+                FramePacer hang(1.0 / std::max(options->pauseSeconds, 1e-3));
+                hang.waitForNextFrame(stopRequested);
+            });
+            log.line("lumetra-sim: released the lock");
+            if (stopRequested) break;
+        }
         host->writeFrame(frameNumber);
         lastWritten = frameNumber;
         ++written;
