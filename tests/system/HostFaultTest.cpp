@@ -1,12 +1,17 @@
 // The real application beside a real host process that misbehaves. It must survive each fault,
 // keep taking frames and quit cleanly after. Tests wait only for a host's last frame, which stays
 // in the slot: one the host has overwritten may rightly never be taken by a busy application.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <filesystem>
 
 #include "format/Configuration.h"
@@ -22,9 +27,15 @@ constexpr int patience = 60'000;  // ms; generous for sanitizer builds on a busy
 // A child process whose standard output is read line by line.
 class Child : public QProcess {
   public:
-    Child(const QString& program, const QStringList& arguments, const fs::path& runtimeDir) {
+    // `change` ("NAME=value", or "NAME" to remove it) alters the child's environment.
+    Child(const QString& program, const QStringList& arguments, const fs::path& runtimeDir,
+          const QString& change = {}, const QString& outputFile = {}) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir.string()));
+        if (!change.isEmpty() && !change.contains('=')) environment.remove(change);
+        if (change.contains('='))
+            environment.insert(change.section('=', 0, 0), change.section('=', 1));
+        if (!outputFile.isEmpty()) setStandardOutputFile(outputFile);
         // In sanitizer builds the GL driver's own allocations, freed by nobody at exit, would
         // turn every clean quit into a leak report; the in-process tests check our leaks.
         const QString asan = environment.value("ASAN_OPTIONS");
@@ -79,9 +90,13 @@ class Child : public QProcess {
 
 class HostFaults : public testing::Test {
   protected:
-    std::unique_ptr<Child> startApplication() {
-        auto app = std::make_unique<Child>(LM_VUZADIVIRUR_PATH, QStringList{}, runtime_.path());
-        EXPECT_TRUE(app->waitForLine("⏱️ Polling timer started (60Hz)")) << app->transcript();
+    std::unique_ptr<Child> startApplication(const QString& outputFile = {}) {
+        auto app = std::make_unique<Child>(LM_VUZADIVIRUR_PATH, QStringList{}, runtime_.path(),
+                                           QString(), outputFile);
+        if (outputFile.isEmpty()) {
+            EXPECT_TRUE(app->waitForLine("⏱️ Polling timer started (60Hz)"))
+                << app->transcript();
+        }
         return app;
     }
     // Starts a host and, unless it runs until stopped, waits for it to write its last frame.
@@ -94,9 +109,9 @@ class HostFaults : public testing::Test {
     fs::path groupFolder() const { return runtime_.path() / config::appGroupIdentifier; }
 
     // Quits the application the way a desktop session does and checks that it went cleanly.
-    void quitCleanly(Child& app, int timeoutMs = patience) {
+    void quitCleanly(Child& app, int timeoutMs = patience, int signal = SIGTERM) {
         ASSERT_EQ(app.state(), QProcess::Running) << app.transcript();
-        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        ::kill(static_cast<pid_t>(app.processId()), signal);
         ASSERT_TRUE(app.waitForFinished(timeoutMs)) << "still running\n" << app.transcript();
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(app.exitCode(), 0);
@@ -173,7 +188,67 @@ TEST_F(HostFaults, FrameFileCutShortWithoutALockFile) {
     ASSERT_TRUE(host->writeFrame(120, width, height, width * 4, pixels.data()));
     EXPECT_TRUE(app->waitForLine("✅ Received frame #120 (320x180)")) << app->transcript();
     EXPECT_EQ(app->count("⚠️ Frame #61 skipped"), 1u) << "one line per frame";
-    quitCleanly(*app);
+    quitCleanly(*app, patience, SIGINT);
+}
+
+// Standard output into a pipe nobody reads, filled by a line at every check: the window goes on
+// regardless, so a SIGTERM still ends it at once, cleanly.
+TEST_F(HostFaults, OutputNobodyReadsHoldsNothingUp) {
+    const QString fifo = QString::fromStdString((runtime_.path() / "stdout").string());
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(::fcntl(reader, F_SETPIPE_SZ, 4096), 4096);
+    std::string failure;
+    auto host = SharedFrameWriter::create(groupFolder(), {}, failure);
+    ASSERT_TRUE(host) << failure;
+    host->writeHeader({320, 180, 1, 1280, 0});  // "⚠️ Invalid data size: 0" at every check
+    auto app = startApplication(fifo);
+    // Full when no further line fits: a write of a line is never split.
+    int queued = 0;
+    for (int i = 0; i < patience / 10 && queued < 4096 - 64; ++i, QThread::msleep(10)) {
+        ::ioctl(reader, FIONREAD, &queued);
+    }
+    ASSERT_GE(queued, 4096 - 64) << "the pipe never filled";
+    ::kill(static_cast<pid_t>(app->processId()), SIGTERM);
+    EXPECT_TRUE(app->waitForFinished(5000)) << "a full pipe held the window up";
+    EXPECT_TRUE(app->exitStatus() == QProcess::NormalExit && app->exitCode() == 0);
+    ::close(reader);
+}
+
+struct FatalCase {
+    const char* change;  // to the environment
+    const char* report;  // the fatal message
+    const char* before;  // the line logged before it, if any
+};
+
+// A desktop without OpenGL or without any display, or no runtime folder for the shared files:
+// one fatal report, last, and a failure status; no abort and no core dump.
+TEST_F(HostFaults, StartUpWithoutWhatItNeedsEndsWithOneFatalReport) {
+    const FatalCase cases[] = {
+        {"QT_XCB_GL_INTEGRATION=none", "Metal is not supported on this device", nullptr},
+        {"DISPLAY", "Metal is not supported on this device", nullptr},
+        {"XDG_RUNTIME_DIR", "Failed to initialize TextureReceiver - check App Group entitlements",
+         "❌ Failed to get App Group container URL"},
+    };
+    for (const FatalCase& row : cases) {
+        Child app(LM_VUZADIVIRUR_PATH, {}, runtime_.path(), row.change);
+        ASSERT_TRUE(app.waitForFinished(patience)) << row.change;
+        const std::string errors = app.readAllStandardError().toStdString();
+        EXPECT_TRUE(app.exitStatus() == QProcess::NormalExit && app.exitCode() != 0) << row.change;
+        const std::string report = ": Fatal error: " + std::string(row.report) + "\n";
+        EXPECT_TRUE(errors.ends_with(report) &&
+                    errors.find("Fatal error") == errors.rfind("Fatal error"))
+            << errors;
+        EXPECT_EQ(errors.substr(errors.rfind('\n', errors.size() - 2) + 1, 26),
+                  "LMVuzadivirur/ContentView:")
+            << errors;
+        EXPECT_EQ(app.lines().empty(), !row.before) << app.transcript();
+        if (row.before) {
+            EXPECT_EQ(app.lines().back(), "🛑 Syphon server stopped") << row.change;
+            EXPECT_EQ(app.count(row.before), 1u) << app.transcript();
+        }
+    }
 }
 
 // A flood of signals after the first frame takes no frame twice; after a 10 s pause the host is
