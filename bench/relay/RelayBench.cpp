@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "PipeWireConsumer.h"
 #include "format/Configuration.h"
 #include "format/SharedFrameHeader.h"
 #include "gpu/Device.h"
@@ -28,7 +29,6 @@
 #include "platform/XdgContainerLocator.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
-#include "tests/relay/PipeWireTestConsumer.h"
 #include "tests/relay/RelayTestSupport.h"
 #include "tools/writer/SharedFrameWriter.h"
 
@@ -102,13 +102,10 @@ Relay4k relay4k(int rounds) {
     const auto texture = relaytest::patternTexture(*device, 3840, 2160);
     WarmCopy copy(size_t{SharedFrameHeader::maxDataSize});
 
-    std::string failure;
-    PipeWireTestConsumer::Options options;
-    options.keepPixels = false;
-    auto consumer = PipeWireTestConsumer::connect(serverName, options, failure);
-    if (!consumer) fail("no consumer: " + failure);
+    auto consumer = PipeWireConsumer::connect(serverName, [](auto...) {});
+    if (!consumer) fail("no consumer");
     const bool linked = relaytest::spinUntil([&] {
-        relaytest::publishWhole(source, texture);
+        relaytest::publish(source, texture);
         relaytest::spinFor(10ms);
         return consumer->frameCount() >= 3;
     });
@@ -163,17 +160,16 @@ Latency latency1080p(int frames) {
 
     std::mutex mutex;
     std::map<uint32_t, Stopwatch::time_point> arrivals;
-    PipeWireTestConsumer::Options options;
-    options.keepPixels = false;
-    options.observer = [&](const PipeWireTestConsumer::Frame& frame, const uint8_t* rows) {
-        if (frame.width != 1920 || frame.height != 1080) return;
+    const auto noteArrival = [&](uint32_t width, uint32_t height, const uint8_t* rows) {
+        const auto arrival = Stopwatch::now();
+        if (width != 1920 || height != 1080) return;
         uint32_t number = 0;
         std::memcpy(&number, rows, sizeof number);  // the host put it in the first pixel
         std::lock_guard lock(mutex);
-        arrivals.emplace(number, frame.arrival);
+        arrivals.emplace(number, arrival);
     };
-    auto consumer = PipeWireTestConsumer::connect(serverName, options, failure);
-    if (!consumer) fail("no consumer: " + failure);
+    auto consumer = PipeWireConsumer::connect(serverName, noteArrival);
+    if (!consumer) fail("no consumer");
 
     const QString host =
         QDir(QCoreApplication::applicationDirPath()).filePath("relay-latency-host");

@@ -5,10 +5,9 @@
 
 #include <cstring>
 
-// Mesa unloads its driver when the last display connection closes; the heap blocks that the
-// driver's own globals still pointed to then look leaked to LeakSanitizer, from a module it can
-// no longer name (so no suppression can match). Marking the loaded drivers never-unload keeps
-// those blocks reachable. Call it while a GL context has been made, before the application ends.
+// Mesa unloads its driver with the last display connection; what the driver's globals pointed to
+// then looks leaked to LeakSanitizer, from a module no suppression can name. Marking the drivers
+// never-unload keeps it reachable. Call it once GL has been used, before the application ends.
 inline void keepGlDriversLoaded() {
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void*) {

@@ -5,8 +5,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
-#include <map>
-#include <optional>
 
 #include "gpu/Device.h"
 #include "preview/Coordinator.h"
@@ -17,67 +15,54 @@ namespace {
 
 struct FatalCase {
     const char* name;
-    const char* vertex;    // replaces the built-in function; "" keeps it, nullptr removes it
-    const char* fragment;  // the same
+    const char* function;  // of the built-in library
+    const char* source;    // replaces it; nullptr removes it
     const char* reason;    // the reason given, as a pattern
 };
 
 const FatalCase fatalCases[] = {
-    {"brokenVertex", "#version 330 core\nvoid main() { gl_Position = ; }\n", "",
+    {"brokenVertex", "textureVertexShader", "#version 330 core\nvoid main() { gl_Position = ; }\n",
      "textureVertexShader did not compile: .*0:2\\([0-9]+\\): error: .*"},
-    {"brokenFragment", "",
+    {"brokenFragment", "textureFragmentShader",
      "#version 330 core\nout vec4 colour;\nvoid main() { colour = undefinedThing; }\n",
      "textureFragmentShader did not compile: .*0:3\\([0-9]+\\): error: .*undefinedThing.*"},
     // Compiles, but takes its input as another type than the vertex function gives it.
-    {"unlinkable", "",
+    {"unlinkable", "textureFragmentShader",
      "#version 330 core\nin vec3 textureCoordinate;\nout vec4 colour;\n"
      "void main() { colour = vec4(textureCoordinate, 1.0); }\n",
      "the preview program did not link: .*error: .*textureCoordinate.*"},
-    {"missingFragment", "", nullptr, "no function textureFragmentShader in the shader library"},
+    {"missingFragment", "textureFragmentShader", nullptr,
+     "no function textureFragmentShader in the shader library"},
 };
 
 class PreviewFailure : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(PreviewFailure, IsReportedOnceWithItsReason) {
     const FatalCase& row = GetParam();
-    std::map<std::string, std::string> functions = ShaderLibrary::defaultLibrary()->functions();
-    for (const auto& [name, source] : {std::pair{"textureVertexShader", row.vertex},
-                                       std::pair{"textureFragmentShader", row.fragment}}) {
-        if (source == nullptr) functions.erase(name);
-        if (source != nullptr && *source != '\0') functions[name] = source;
-    }
+    auto functions = ShaderLibrary::defaultLibrary()->functions();
+    functions.erase(row.function);
+    if (row.source) functions.emplace(row.function, row.source);
     const auto device = gpu::Device::create();
     const auto coordinator = Coordinator::make(device, nullptr, ShaderLibrary(functions));
     ASSERT_TRUE(coordinator);
 
     std::vector<std::string> reasons;
-    QWidget window;
     const MetalTextureView value{device->newTexture(8, 8), device};
-    QWidget* view = value.makeNSView(
-        coordinator, [&](const std::string& reason) { reasons.push_back(reason); }, &window);
-    value.updateNSView(view, *coordinator);
+    const std::unique_ptr<QWidget> view(value.makeNSView(
+        coordinator, [&](const std::string& reason) { reasons.push_back(reason); }));
+    value.updateNSView(view.get(), *coordinator);
     view->resize(64, 64);
-    window.resize(64, 64);
-    window.show();
+    view->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !reasons.empty(); }, 30000)) << "no failure reported";
-    value.updateNSView(view, *coordinator);  // a later draw is no second report
+    value.updateNSView(view.get(), *coordinator);  // a later draw is no second report
     QTest::qWait(0);
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^") + row.reason + QStringLiteral("$"),
-                                   QRegularExpression::DotMatchesEverythingOption)
-                    .match(QString::fromStdString(reasons[0]))
-                    .hasMatch())
-        << reasons[0];
+    const QRegularExpression pattern(QStringLiteral("^%1$").arg(row.reason),
+                                     QRegularExpression::DotMatchesEverythingOption);
+    EXPECT_TRUE(pattern.match(QString::fromStdString(reasons[0])).hasMatch()) << reasons[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Shaders, PreviewFailure, ::testing::ValuesIn(fatalCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PreviewWithoutItsParts, NoShaderLibraryOrNoCommandQueueGivesNoCoordinator) {
-    gpu::DeviceFaults noQueue;
-    noQueue.noCommandQueue = true;
-    EXPECT_FALSE(Coordinator::make(gpu::Device::create(), nullptr, std::nullopt));
-    EXPECT_FALSE(Coordinator::make(gpu::Device::create("CPU", noQueue), nullptr));
-}
 
 }  // namespace

@@ -6,8 +6,7 @@
 #include "preview/MetalTextureView.h"
 #include "tests/preview/KeepGlDriversLoaded.h"
 
-// The preview needs a real display (xcb under Xvfb): the offscreen platform cannot host a GL
-// widget. The format must be the default before the application object exists.
+// On a real display (xcb under Xvfb); the format is the default before the application exists.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());

@@ -1,57 +1,63 @@
 #pragma once
 
-#include <QStringList>
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "core/RelayServer.h"
 #include "format/Configuration.h"
+#include "gpu/CommandBuffer.h"
 #include "gpu/Device.h"
-#include "relay/PipeWireVideoSource.h"
 #include "relay/PixelRegion.h"
+#include "tools/writer/TestPattern.h"
 
+// What the relay tests and the relay benchmark share.
 namespace relaytest {
 
 using namespace std::chrono_literals;
 
 inline const std::string serverName(config::syphonServerName);
 
+inline void spinFor(std::chrono::milliseconds duration) {
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // Runs the Qt event loop (and with it the relay's PipeWire loop) until `done` holds; false when
 // `limit` passes first. The limit only keeps a broken run from hanging.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);
-void spinFor(std::chrono::milliseconds duration);
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        spinFor(5ms);
+    }
+    return true;
+}
 
 // A texture holding the four-quadrant test picture.
-std::shared_ptr<gpu::Texture> patternTexture(gpu::Device& device, uint32_t width, uint32_t height);
-// Publishes `region` of `texture` through `server` on a fresh command buffer and commits it.
-void publish(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture,
-             const PixelRegion& region, bool flipped = true);
-inline void publishWhole(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture) {
-    publish(server, texture, {0, 0, texture->width(), texture->height()});
+inline std::shared_ptr<gpu::Texture> patternTexture(gpu::Device& device, uint32_t width,
+                                                    uint32_t height) {
+    auto texture = device.newTexture(width, height);
+    const auto pixels = TestPattern::quadrants(width, height, width * 4);
+    texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(), width * 4);
+    return texture;
 }
-// The tightly packed BGRA bytes a consumer must receive for `region` of `texture`.
-std::vector<uint8_t> expectedFrame(const gpu::Texture& texture, const PixelRegion& region,
-                                   bool flipped);
-// Publishes `texture` about every 5 ms for a while; true when `source` copied none of it.
-bool nothingCopiedWhilePublishing(PipeWireVideoSource& source,
-                                  const std::shared_ptr<gpu::Texture>& texture);
 
-// Runs a program to its end (pw-cli and pw-dump need the daemon alone, so the relay's loop may
-// wait); its standard output, or none when it failed or ran for over 30 s.
-std::optional<std::string> runTool(const QString& program, const QStringList& arguments);
-// How many PipeWire nodes are named `name`, from pw-dump.
-size_t nodesNamed(const std::string& name);
-
-// Runs a fresh gst-launch-1.0 client (pipewiresrc linked to the relay by name, converting to
-// BGRA) for `frames` frames, calling `feed` about every 10 ms. "" when it ended well with each
-// frame `expected` (a frame of another size differs: the test picture is not symmetric).
-std::string gstMismatch(const std::function<void()>& feed, const std::vector<uint8_t>& expected,
-                        int frames = 3);
-// The same for a client fed `region` of `texture` through `server`.
-std::string gstMismatch(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture,
-                        const PixelRegion& region, bool flipped = true, int frames = 3);
+// Publishes `region` (by default all) of `texture` through `server` on a fresh command buffer, and
+// commits it.
+inline void publish(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture,
+                    std::optional<PixelRegion> region = {}, bool flipped = true) {
+    const PixelRegion r = region.value_or(PixelRegion{0, 0, texture->width(), texture->height()});
+    gpu::CommandBuffer commandBuffer;
+    server.publishFrameTexture(
+        texture, commandBuffer,
+        gpu::Rect{double(r.x), double(r.y), double(r.width), double(r.height)}, flipped);
+    commandBuffer.commit();
+}
 
 }  // namespace relaytest

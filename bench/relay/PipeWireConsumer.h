@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct pw_thread_loop;
+struct pw_stream;
+
+// The benchmark's PipeWire video consumer: an input stream on its own thread loop that links to a
+// node by name, takes BGRA of whatever size the source announces and follows its format changes.
+class PipeWireConsumer {
+    struct Token {};
+
+  public:
+    // Runs on the consumer's thread for every frame whose rows fit its buffer, with those rows.
+    using Observer = std::function<void(uint32_t width, uint32_t height, const uint8_t* rows)>;
+
+    // None when the stream cannot be made.
+    static std::unique_ptr<PipeWireConsumer> connect(const std::string& targetNode,
+                                                     Observer observer);
+    PipeWireConsumer(Token, Observer observer) : observer_(std::move(observer)) {}
+    ~PipeWireConsumer();
+    PipeWireConsumer(const PipeWireConsumer&) = delete;
+    PipeWireConsumer& operator=(const PipeWireConsumer&) = delete;
+
+    // The frames taken so far.
+    size_t frameCount() const { return frames_; }
+
+  private:
+    void process();
+
+    Observer observer_;
+    pw_thread_loop* threadLoop_ = nullptr;
+    pw_stream* stream_ = nullptr;  // owns its own context and connection
+    uint32_t width_ = 0;           // of the agreed format; the loop's thread only
+    uint32_t height_ = 0;
+    std::atomic<size_t> frames_ = 0;
+};
