@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <algorithm>
 
 #include "format/Configuration.h"
@@ -15,8 +14,6 @@
 #include "tools/writer/TestPattern.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;
 
 class UntickedRunLoop : public QtRunLoop {
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds,
@@ -69,21 +66,6 @@ TEST(SimReceiverIntegration, FramesArriveThroughTheSignalAlone) {
         }
         EXPECT_TRUE(matches) << "frame #" << numbers[i] << " holds no frame of the pattern";
     }
-    std::weak_ptr<TextureReceiver> watch = receiver;
-    receiver.reset();
-    ASSERT_TRUE(runEventLoopUntil([&] { return watch.expired(); }));  // a late job may hold it
-    Lines log = journal->logLines();
-    for (auto& line : log) {
-        line = QString::fromStdString(line)
-                   .replace(QRegularExpression("[0-9]+\\.[0-9] fps$"), "N fps")
-                   .toStdString();
-    }
-    EXPECT_EQ(
-        log, (Lines{"✅ Syphon server created: 'Lumetra Vuzadivirur'",
-                    "⏳ Waiting for Lumetra to create shared file...",
-                    "📡 Listening for frames from Lumetra...", "⏱️ Polling timer started (60Hz)",
-                    "✅ TextureReceiver initialized with shared memory",
-                    "✅ Received frame #60 (256x64) - N fps", "🛑 Syphon server stopped"}));
 }
 
 }  // namespace
