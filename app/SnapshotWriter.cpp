@@ -24,6 +24,9 @@ SnapshotWriter::SnapshotWriter(std::shared_ptr<LogSink> log) : log_(std::move(lo
     // One save at a time: lines come in the order of the saves, and at most one 4K frame's
     // image is held at once.
     worker_.setMaxThreadCount(1);
+    // The worker takes only what intake, relay and preview leave: on Linux this is SCHED_IDLE,
+    // so a save never costs the window a frame while it is busy.
+    worker_.setThreadPriority(QThread::IdlePriority);
 }
 
 SnapshotWriter::~SnapshotWriter() {
