@@ -2,18 +2,17 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <clocale>
 
+#include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
 #include "app/SystemColors.h"
-#include "app/TextureReceiverState.h"
 #include "app/Translations.h"
 #include "format/Configuration.h"
-#include "platform/StdoutLogSink.h"
 #include "preview/TextureGLView.h"
-#include "receiver/TextureReceiver.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/QtPlatform.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/writer/SharedFrameWriter.h"
 #include "tools/writer/TestPattern.h"
@@ -29,12 +28,18 @@ constexpr Bgra red{0, 0, 255, 255}, blue{255, 0, 0, 255};
 
 QColor textColour(const QWidget* label) { return label->palette().color(label->foregroundRole()); }
 
-// What the preview shows at a fraction of its width and height, once its GL context is up.
+// What the preview shows at a fraction of its width and height, once its native window is on
+// screen and its picture has the view's size.
 QColor previewAt(const ContentView& view, double fx, double fy) {
     auto* gl = qobject_cast<TextureGLView*>(view.previewWidget());
-    if (!gl || !QTest::qWaitFor([gl] { return gl->isValid(); })) return {};
-    const QImage picture = gl->grabFramebuffer();
-    return picture.pixelColor(picture.width() * fx, picture.height() * fy);
+    QWindow* native = view.windowHandle() ? view.windowHandle()->findChild<QWindow*>() : nullptr;
+    QImage picture;
+    const bool ready = gl && native && QTest::qWaitFor([&] {
+                           if (!native->isExposed() || !gl->isValid()) return false;
+                           picture = gl->grabFramebuffer();
+                           return picture.size() == gl->size() * gl->devicePixelRatio();
+                       });
+    return ready ? picture.pixelColor(picture.width() * fx, picture.height() * fy) : QColor();
 }
 
 // The status bar's items after the state, in order.
@@ -90,11 +95,24 @@ class ContentViewTest : public QObject {
         // Save PNG with no texture opens nothing.
         if (receiving && !texture) w.view->findChild<QPushButton*>("saveButton")->click();
         QVERIFY(w.view->findChildren<QFileDialog*>().isEmpty());
+        if (!texture) {  // the enlarged spinner keeps its unscaled room and clears the note
+            const auto clear = [&] {
+                return w.geometryOf("spinner").top() > w.geometryOf("compatibilityNote").bottom();
+            };
+            QVERIFY(clear() &&
+                    w.geometryOf("waitingTitle").top() - w.geometryOf("spinner").top() == 60);
+            const Translations german(QLocale(QLocale::German, QLocale::Germany));
+            QTRY_VERIFY(labelText(*w.view, "waitingTitle") != "Waiting for Lumetra..." && clear());
+        }
     }
 
+    // The application started while the host is already writing: its window fits the screen and
+    // shows the frame, also after a resize and after being hidden and shown again.
     void receivingStateAfterRealFrames() {
         TempDirectory runtime;
         const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        if (!qEnvironmentVariableIsSet("PIPEWIRE_RUNTIME_DIR"))
+            qputenv("PIPEWIRE_RUNTIME_DIR", savedRuntime);
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
         std::string failure;
         auto writer =
@@ -102,15 +120,12 @@ class ContentViewTest : public QObject {
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(640, 360, 640 * 4);
         QVERIFY(writer->writeFrame(1, 640, 360, 640 * 4, pixels.data()));
-        const ReceiverPlatform platform =
-            qtPlatform(std::make_shared<StdoutLogSink>(),
-                       std::make_shared<RecordingRelayFactory>(std::make_shared<Journal>()));
-        auto receiver = TextureReceiver::create(testDevice, platform);
-        QVERIFY(receiver != nullptr);
-        ContentView view(testDevice, std::make_shared<TextureReceiverState>(receiver),
-                         platform.log);
-        view.show();
+        const LMVuzadivirurApp app;
+        ContentView& view = app.window();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QSize room = view.screen()->availableGeometry().size();
+        QVERIFY(view.frameGeometry().width() <= room.width() &&
+                view.frameGeometry().height() <= room.height());
 
         // The frame already in the file is on screen at once, upright.
         QCOMPARE(labelText(view, "stateLabel"), "Connected");
@@ -118,8 +133,16 @@ class ContentViewTest : public QObject {
         QCOMPARE(labelText(view, "rateLabel"), "0.0 fps");
         QCOMPARE(labelText(view, "sizeLabel"), "640×360");
         const auto colourOf = [](TestPattern::Bgra p) { return QColor(p.r, p.g, p.b); };
-        QVERIFY(near(previewAt(view, 0.25, 0.25), colourOf(TestPattern::topLeft)));
-        QVERIFY(near(previewAt(view, 0.75, 0.75), colourOf(TestPattern::bottomRight)));
+        for (const std::string change : {"as started", "resized", "hidden and shown"}) {
+            if (change == "resized") view.resize(700, 500);
+            if (change == "hidden and shown") view.hide();
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            QVERIFY2(near(previewAt(view, 0.25, 0.25), colourOf(TestPattern::topLeft)),
+                     change.c_str());
+            QVERIFY2(near(previewAt(view, 0.75, 0.75), colourOf(TestPattern::bottomRight)),
+                     change.c_str());
+        }
 
         // Later frames arrive through the real timer and notification path.
         QVERIFY(writer->writeFrame(2, 640, 360, 640 * 4, pixels.data()));
