@@ -124,23 +124,22 @@ class ContentViewTest : public QObject {
         ContentView& view = app.window();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         const QSize room = view.screen()->availableGeometry().size();
-        QVERIFY(view.frameGeometry().width() <= room.width() &&
-                view.frameGeometry().height() <= room.height());
+        QVERIFY(view.frameGeometry().size().boundedTo(room) == view.frameGeometry().size());
 
         // The frame already in the file is on screen at once, upright.
         QCOMPARE(labelText(view, "stateLabel"), "Connected");
         QCOMPARE(labelText(view, "frameLabel"), "Frame #1");
         QCOMPARE(labelText(view, "rateLabel"), "0.0 fps");
         QCOMPARE(labelText(view, "sizeLabel"), "640×360");
-        const auto colourOf = [](TestPattern::Bgra p) { return QColor(p.r, p.g, p.b); };
+        const auto shows = [&](double f, TestPattern::Bgra p) {
+            return near(previewAt(view, f, f), QColor(p.r, p.g, p.b));
+        };
         for (const std::string change : {"as started", "resized", "hidden and shown"}) {
             if (change == "resized") view.resize(700, 500);
             if (change == "hidden and shown") view.hide();
             view.show();
             QVERIFY(QTest::qWaitForWindowExposed(&view));
-            QVERIFY2(near(previewAt(view, 0.25, 0.25), colourOf(TestPattern::topLeft)),
-                     change.c_str());
-            QVERIFY2(near(previewAt(view, 0.75, 0.75), colourOf(TestPattern::bottomRight)),
+            QVERIFY2(shows(0.25, TestPattern::topLeft) && shows(0.75, TestPattern::bottomRight),
                      change.c_str());
         }
 
