@@ -139,6 +139,7 @@ void ContentView::layoutContent() {
     // The middle of the column: the preview, as large as the texture's aspect ratio allows in
     // the space the note and the bar leave, or the waiting panel at its own height.
     QSize middle;
+    int gap = 0;  // between the note and the middle
     if (previewTextureSize_) {
         const double ratio = static_cast<double>(previewTextureSize_->width()) /
                              static_cast<double>(previewTextureSize_->height());
@@ -149,13 +150,17 @@ void ContentView::layoutContent() {
             middle = QSize(w, std::min(offeredHeight, static_cast<int>(std::lround(w / ratio))));
         }
     } else {
+        // The spinner keeps the column space of its unscaled size, but its enlarged drawing
+        // reaches above that: the note stays clear of it.
         middle = QSize(w, waitingPanel_->layoutHeight());
+        gap = waitingPanel_->overhang();
     }
 
-    const int columnHeight = noteHeight + middle.height() + barHeight;
+    const int columnHeight = noteHeight + gap + middle.height() + barHeight;
     const int top = (h - columnHeight) / 2;
     note_->setGeometry(0, top, w, noteHeight);
-    const QRect slot((w - middle.width()) / 2, top + noteHeight, middle.width(), middle.height());
+    const QRect slot((w - middle.width()) / 2, top + noteHeight + gap, middle.width(),
+                     middle.height());
     if (preview_) {
         preview_->setGeometry(slot);
     } else {

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QScreen>
 #include <QSurfaceFormat>
+#include <QWindow>
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +40,16 @@ constexpr const char* usage =
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n";
+
+// The window's first size: the usual one where the screen's available area leaves room for it
+// and its frame, else as much as fits, never below the content's minimum.
+QSize firstWindowSize(const QWidget& window) {
+    const QSize usual(960, 680);
+    const QWindow* handle = window.windowHandle();
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    const QSize room = window.screen()->availableGeometry().size().shrunkBy(frame);
+    return usual.boundedTo(room).expandedTo(window.minimumSize());
+}
 
 // Qt ends the process with abort() when no windowing platform can be had (no display at all).
 // During the application object's construction, such a fatal message is the missing device.
@@ -106,8 +118,10 @@ LMVuzadivirurApp::LMVuzadivirurApp() : device_(gpu::Device::systemDefault()) {
     window_ = std::make_unique<ContentView>(
         device_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
-    window_->resize(960, 680);
+    window_->resize(firstWindowSize(*window_));
     window_->show();
+    // Where the window draws its own frame (Wayland), the frame is known once it is shown.
+    window_->resize(firstWindowSize(*window_));
 }
 
 LMVuzadivirurApp::~LMVuzadivirurApp() {

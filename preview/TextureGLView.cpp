@@ -186,6 +186,33 @@ QImage TextureGLView::grabFramebuffer() {
 
 void TextureGLView::resizeEvent(QResizeEvent*) { container_->setGeometry(rect()); }
 
+void TextureGLView::showEvent(QShowEvent*) {
+    // The top-level window exists once the view is shown; it may be a new one after a reparent.
+    QWindow* top = window()->windowHandle();
+    if (top == topLevel_) return;
+    if (topLevel_) topLevel_->removeEventFilter(this);
+    topLevel_ = top;
+    if (top) top->installEventFilter(this);
+}
+
+bool TextureGLView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == topLevel_ && event->type() == QEvent::Expose && topLevel_->isExposed()) {
+        // After the top-level window's own expose has been handled.
+        QMetaObject::invokeMethod(this, &TextureGLView::exposeWithTopLevel, Qt::QueuedConnection);
+    }
+    return false;
+}
+
+void TextureGLView::exposeWithTopLevel() {
+    // A Wayland compositor exposes a sub-surface made before its top-level window was first
+    // configured only at a later configure, which some compositors (weston, kiosk shells) never
+    // send. Shown again now, the native window is made afresh under an exposed parent and is
+    // exposed at once; its exposure draws the last picture again.
+    if (!isVisible() || window_->isExposed() || !topLevel_ || !topLevel_->isExposed()) return;
+    window_->hide();
+    window_->show();
+}
+
 void TextureGLView::paintEvent(QPaintEvent* event) {
     // On screen the native window covers the view, and the view paints nothing. Painted into
     // anything else (QWidget::grab, QWidget::render), it paints its picture there.

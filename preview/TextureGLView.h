@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QOpenGLContext>
+#include <QPointer>
 #include <QSurfaceFormat>
 #include <QWidget>
 #include <functional>
@@ -74,8 +75,12 @@ class TextureGLView : public QWidget {
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Shows the native window again when the top-level window is exposed and it is not.
+    void exposeWithTopLevel();
     // Draws into the retained picture and shows it, when the window is on screen.
     void render();
     bool prepareContext();
@@ -86,9 +91,10 @@ class TextureGLView : public QWidget {
     std::shared_ptr<Renderer> renderer_;
     std::function<void(const std::string&)> failureHandler_;
     bool failed_ = false;
-    TextureGLWindow* window_;    // owned by its container
-    QWidget* container_;         // the window's widget, a child of this view
-    bool needsDisplay_ = false;  // a draw was asked for and not yet made
+    TextureGLWindow* window_;     // owned by its container
+    QWidget* container_;          // the window's widget, a child of this view
+    QPointer<QWindow> topLevel_;  // the native top-level window this view watches
+    bool needsDisplay_ = false;   // a draw was asked for and not yet made
     std::unique_ptr<QOpenGLContext> context_;
     std::unique_ptr<QOffscreenSurface> spareSurface_;  // for GL work while the window has none
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;

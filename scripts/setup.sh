@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber
   dbus dbus-bin dbus-x11 xvfb xauth x11-utils libgl1-mesa-dri
+  qt6-wayland weston  # native Wayland; the window tests on a headless compositor
   libgtest-dev libgmock-dev libbenchmark-dev
   gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   clang libclang-rt-14-dev procps

@@ -1,14 +1,21 @@
-// The window's layout and texts over a fake receiver state.
+// The window's layout and texts over a fake receiver state and over a real receiver.
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <clocale>
 
+#include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
 #include "app/SystemColors.h"
 #include "app/Translations.h"
+#include "format/Configuration.h"
 #include "preview/TextureGLView.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/TempDirectory.h"
+#include "tools/writer/SharedFrameWriter.h"
+#include "tools/writer/TestPattern.h"
 
 namespace {
 
@@ -21,12 +28,18 @@ constexpr Bgra red{0, 0, 255, 255}, blue{255, 0, 0, 255};
 
 QColor textColour(const QWidget* label) { return label->palette().color(label->foregroundRole()); }
 
-// What the preview shows at a fraction of its width and height, once its GL context is up.
+// What the preview shows at a fraction of its width and height, once its native window is on
+// screen and its picture has the view's size.
 QColor previewAt(const ContentView& view, double fx, double fy) {
     auto* gl = qobject_cast<TextureGLView*>(view.previewWidget());
-    if (!gl || !QTest::qWaitFor([gl] { return gl->isValid(); })) return {};
-    const QImage picture = gl->grabFramebuffer();
-    return picture.pixelColor(picture.width() * fx, picture.height() * fy);
+    QWindow* native = view.windowHandle() ? view.windowHandle()->findChild<QWindow*>() : nullptr;
+    QImage picture;
+    const bool ready = gl && native && QTest::qWaitFor([&] {
+                           if (!native->isExposed() || !gl->isValid()) return false;
+                           picture = gl->grabFramebuffer();
+                           return picture.size() == gl->size() * gl->devicePixelRatio();
+                       });
+    return ready ? picture.pixelColor(picture.width() * fx, picture.height() * fy) : QColor();
 }
 
 // The status bar's items after the state, in order.
@@ -82,13 +95,62 @@ class ContentViewTest : public QObject {
         // Save PNG with no texture opens nothing.
         if (receiving && !texture) w.view->findChild<QPushButton*>("saveButton")->click();
         QVERIFY(w.view->findChildren<QFileDialog*>().isEmpty());
+        if (!texture) {  // the enlarged spinner keeps its unscaled room and clears the note
+            const auto clear = [&] {
+                return w.geometryOf("spinner").top() > w.geometryOf("compatibilityNote").bottom();
+            };
+            QVERIFY(clear() &&
+                    w.geometryOf("waitingTitle").top() - w.geometryOf("spinner").top() == 60);
+            const Translations german(QLocale(QLocale::German, QLocale::Germany));
+            QTRY_VERIFY(labelText(*w.view, "waitingTitle") != "Waiting for Lumetra..." && clear());
+        }
     }
 
-    // The German texts are built into the program and taken up by a shown window.
-    void germanTexts() {
-        FakeWindow w;
+    // The application started while the host is already writing: its window fits the screen and
+    // shows the frame, also after a resize and after being hidden and shown again.
+    void receivingStateAfterRealFrames() {
+        TempDirectory runtime;
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        if (!qEnvironmentVariableIsSet("PIPEWIRE_RUNTIME_DIR"))
+            qputenv("PIPEWIRE_RUNTIME_DIR", savedRuntime);
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+        std::string failure;
+        auto writer =
+            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+        QVERIFY2(writer != nullptr, failure.c_str());
+        const std::vector<uint8_t> pixels = TestPattern::quadrants(640, 360, 640 * 4);
+        QVERIFY(writer->writeFrame(1, 640, 360, 640 * 4, pixels.data()));
+        const LMVuzadivirurApp app;
+        ContentView& view = app.window();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QSize room = view.screen()->availableGeometry().size();
+        QVERIFY(view.frameGeometry().size().boundedTo(room) == view.frameGeometry().size());
+
+        // The frame already in the file is on screen at once, upright.
+        QCOMPARE(labelText(view, "stateLabel"), "Connected");
+        QCOMPARE(labelText(view, "frameLabel"), "Frame #1");
+        QCOMPARE(labelText(view, "rateLabel"), "0.0 fps");
+        QCOMPARE(labelText(view, "sizeLabel"), "640×360");
+        const auto shows = [&](double f, TestPattern::Bgra p) {
+            return near(previewAt(view, f, f), QColor(p.r, p.g, p.b));
+        };
+        for (const std::string change : {"as started", "resized", "hidden and shown"}) {
+            if (change == "resized") view.resize(700, 500);
+            if (change == "hidden and shown") view.hide();
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            QVERIFY2(shows(0.25, TestPattern::topLeft) && shows(0.75, TestPattern::bottomRight),
+                     change.c_str());
+        }
+
+        // Later frames arrive through the real timer and notification path.
+        QVERIFY(writer->writeFrame(2, 640, 360, 640 * 4, pixels.data()));
+        QTRY_COMPARE(labelText(view, "frameLabel"), "Frame #2");
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        // The German texts are built into the program and taken up by a shown window.
         const Translations german(QLocale(QLocale::German, QLocale::Germany));
-        QTRY_COMPARE(labelText(*w.view, "stateLabel"), "Getrennt");
+        QTRY_COMPARE(labelText(view, "stateLabel"), "Verbunden");
     }
 
     void previewGeometry_data() {

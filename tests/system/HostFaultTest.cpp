@@ -27,14 +27,10 @@ constexpr int patience = 60'000;  // ms; generous for sanitizer builds on a busy
 // A child process whose standard output is read line by line.
 class Child : public QProcess {
   public:
-    // `change` ("NAME=value", or "NAME" to remove it) alters the child's environment.
     Child(const QString& program, const QStringList& arguments, const fs::path& runtimeDir,
-          const QString& change = {}, const QString& outputFile = {}) {
+          const QString& outputFile = {}) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtimeDir.string()));
-        if (!change.isEmpty() && !change.contains('=')) environment.remove(change);
-        if (change.contains('='))
-            environment.insert(change.section('=', 0, 0), change.section('=', 1));
         if (!outputFile.isEmpty()) setStandardOutputFile(outputFile);
         // In sanitizer builds the GL driver's own allocations, freed by nobody at exit, would
         // turn every clean quit into a leak report; the in-process tests check our leaks.
@@ -92,7 +88,7 @@ class HostFaults : public testing::Test {
   protected:
     std::unique_ptr<Child> startApplication(const QString& outputFile = {}) {
         auto app = std::make_unique<Child>(LM_VUZADIVIRUR_PATH, QStringList{}, runtime_.path(),
-                                           QString(), outputFile);
+                                           outputFile);
         if (outputFile.isEmpty()) {
             EXPECT_TRUE(app->waitForLine("⏱️ Polling timer started (60Hz)"))
                 << app->transcript();
@@ -109,9 +105,9 @@ class HostFaults : public testing::Test {
     fs::path groupFolder() const { return runtime_.path() / config::appGroupIdentifier; }
 
     // Quits the application the way a desktop session does and checks that it went cleanly.
-    void quitCleanly(Child& app, int timeoutMs = patience, int signal = SIGTERM) {
+    void quitCleanly(Child& app, int timeoutMs = patience) {
         ASSERT_EQ(app.state(), QProcess::Running) << app.transcript();
-        ::kill(static_cast<pid_t>(app.processId()), signal);
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
         ASSERT_TRUE(app.waitForFinished(timeoutMs)) << "still running\n" << app.transcript();
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(app.exitCode(), 0);
@@ -188,7 +184,7 @@ TEST_F(HostFaults, FrameFileCutShortWithoutALockFile) {
     ASSERT_TRUE(host->writeFrame(120, width, height, width * 4, pixels.data()));
     EXPECT_TRUE(app->waitForLine("✅ Received frame #120 (320x180)")) << app->transcript();
     EXPECT_EQ(app->count("⚠️ Frame #61 skipped"), 1u) << "one line per frame";
-    quitCleanly(*app, patience, SIGINT);
+    quitCleanly(*app);
 }
 
 // Standard output into a pipe nobody reads, filled by a line at every check: the window goes on
@@ -214,56 +210,6 @@ TEST_F(HostFaults, OutputNobodyReadsHoldsNothingUp) {
     EXPECT_TRUE(app->waitForFinished(5000)) << "a full pipe held the window up";
     EXPECT_TRUE(app->exitStatus() == QProcess::NormalExit && app->exitCode() == 0);
     ::close(reader);
-}
-
-struct FatalCase {
-    const char* change;  // to the environment
-    const char* report;  // the fatal message
-    const char* before;  // the line logged before it, if any
-};
-
-// A desktop without OpenGL or without any display, or no runtime folder for the shared files:
-// one fatal report, last, and a failure status; no abort and no core dump.
-TEST_F(HostFaults, StartUpWithoutWhatItNeedsEndsWithOneFatalReport) {
-    const FatalCase cases[] = {
-        {"QT_XCB_GL_INTEGRATION=none", "Metal is not supported on this device", nullptr},
-        {"DISPLAY", "Metal is not supported on this device", nullptr},
-        {"XDG_RUNTIME_DIR", "Failed to initialize TextureReceiver - check App Group entitlements",
-         "❌ Failed to get App Group container URL"},
-    };
-    for (const FatalCase& row : cases) {
-        Child app(LM_VUZADIVIRUR_PATH, {}, runtime_.path(), row.change);
-        ASSERT_TRUE(app.waitForFinished(patience)) << row.change;
-        const std::string errors = app.readAllStandardError().toStdString();
-        EXPECT_TRUE(app.exitStatus() == QProcess::NormalExit && app.exitCode() != 0) << row.change;
-        const std::string report = ": Fatal error: " + std::string(row.report) + "\n";
-        EXPECT_TRUE(errors.ends_with(report) &&
-                    errors.find("Fatal error") == errors.rfind("Fatal error"))
-            << errors;
-        EXPECT_EQ(errors.substr(errors.rfind('\n', errors.size() - 2) + 1, 26),
-                  "LMVuzadivirur/ContentView:")
-            << errors;
-        EXPECT_EQ(app.lines().empty(), !row.before) << app.transcript();
-        if (row.before) {
-            EXPECT_EQ(app.lines().back(), "🛑 Syphon server stopped") << row.change;
-            EXPECT_EQ(app.count(row.before), 1u) << app.transcript();
-        }
-    }
-}
-
-// A flood of signals after the first frame takes no frame twice; after a 10 s pause the host is
-// followed again, and by #240 the rate holds none of the pause.
-TEST_F(HostFaults, FloodedAndPausingHostIsFollowedWithNoFrameTakenTwice) {
-    auto app = startApplication();
-    runHost({"--rate", "20", "--frames", "240", "--flood", "10000", "--pause-after", "100",
-             "--pause-seconds", "10"});
-    ASSERT_TRUE(app->waitForLine("✅ Received frame #240 ")) << app->transcript();
-    for (const char* frame : {"#60 ", "#120 ", "#180 ", "#240 "}) {
-        EXPECT_LE(app->count(std::string("✅ Received frame ") + frame), 1u) << frame;
-    }
-    const auto line = app->line("✅ Received frame #240 ");
-    EXPECT_GT(std::stod(line.substr(line.rfind(") - ") + 4)), 10.0) << line;
-    quitCleanly(*app);
 }
 
 }  // namespace

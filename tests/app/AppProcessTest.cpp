@@ -1,0 +1,153 @@
+// The real program in a child process, beside the test's display (X or Wayland), session bus and
+// PipeWire: how it shows a frame and stops on SIGTERM and SIGINT, and its fatal start-up checks.
+#include <signal.h>
+
+#include <QDir>
+#include <QHash>
+#include <QImage>
+#include <QProcess>
+#include <QtTest>
+
+#include "format/Configuration.h"
+#include "tests/support/TempDirectory.h"
+#include "tools/writer/SharedFrameWriter.h"
+#include "tools/writer/TestPattern.h"
+
+namespace {
+
+// Starts the program with its application-group folder in `runtime` (none when null), keeping
+// the test's PipeWire, with `name` set to `value` (or removed when `value` is null) if given;
+// its output merges both streams.
+void start(QProcess& process, const TempDirectory* runtime, const char* name = nullptr,
+           const QString& value = {}, const QStringList& arguments = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PIPEWIRE_RUNTIME_DIR",
+               env.value("PIPEWIRE_RUNTIME_DIR", env.value("XDG_RUNTIME_DIR")));
+    env.remove("XDG_RUNTIME_DIR");
+    if (runtime) env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime->path().string()));
+    if (name && value.isNull()) env.remove(name);
+    if (name && !value.isNull()) env.insert(name, value);
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(LMV_APP_BINARY), arguments);
+}
+
+// The whole screen: weston's screenshooter on Wayland, else the X root window.
+QImage screenshot() {
+    TempDirectory folder;
+    const QDir dir(QString::fromStdString(folder.path().string()));
+    const bool wayland = qgetenv("QT_QPA_PLATFORM") == "wayland";
+    QProcess shooter;
+    shooter.setWorkingDirectory(dir.path());  // where weston-screenshooter saves
+    shooter.start(wayland ? "weston-screenshooter" : "import",
+                  wayland ? QStringList() : QStringList{"-window", "root", "screen.png"});
+    shooter.waitForFinished(60000);
+    const QStringList shots = dir.entryList({"*.png"});
+    return shots.isEmpty() ? QImage() : QImage(dir.filePath(shots.first()));
+}
+
+// Whether each quadrant colour of the test pattern covers a large area of `picture`.
+bool showsPattern(const QImage& picture) {
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) ++counts[picture.pixel(x, y)];
+    }
+    const auto shown = [&](TestPattern::Bgra c) {
+        return counts.value(qRgb(c.r, c.g, c.b)) > 20000;
+    };
+    return shown(TestPattern::topLeft) && shown(TestPattern::topRight) &&
+           shown(TestPattern::bottomLeft) && shown(TestPattern::bottomRight);
+}
+
+}  // namespace
+
+class AppProcessTest : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void stopsCleanlyOnASignal_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    // Started beside a frame already in the shared file, it stops with status 0 and tears the
+    // receiver down once, as its last line.
+    void stopsCleanlyOnASignal() {
+        QFETCH(int, signalNumber);
+        TempDirectory runtime;
+        std::string failure;
+        auto writer =
+            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+        QVERIFY2(writer != nullptr, failure.c_str());
+        const std::vector<uint8_t> pixels = TestPattern::quadrants(320, 180, 320 * 4);
+        QVERIFY(writer->writeFrame(1, 320, 180, 320 * 4, pixels.data()));
+
+        // In a sanitizer build Mesa's driver, unloaded as the display closes, leaves blocks that
+        // LeakSanitizer cannot attribute; the teardown itself is what is checked here.
+        QProcess process;
+        start(process, &runtime, "ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":detect_leaks=0");
+        const QByteArray ready = "⏱️ Polling timer started (60Hz)\n";
+        QByteArray output;
+        while (!output.contains(ready) && process.waitForReadyRead(60000))
+            output += process.readAll();
+        QVERIFY2(output.contains(ready), output);
+        // The frame the host wrote before the start is on screen.
+        QVERIFY(QTest::qWaitFor([] { return showsPattern(screenshot()); }, 60000));
+        QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
+        QVERIFY(process.waitForFinished(60000));
+        output += process.readAll();
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, output);
+        QVERIFY2(output.endsWith("🛑 Syphon server stopped\n"), output);
+        QCOMPARE(output.count("🛑 Syphon server stopped"), 1);
+    }
+
+    void fatalStartUpChecks_data() {
+        QTest::addColumn<QString>("variable");  // set to "none", or removed when "-" comes first
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("logged");  // the receiver's own line before the report
+        const QString noDevice = QStringLiteral("Metal is not supported on this device");
+        const bool wayland = qgetenv("QT_QPA_PLATFORM") == "wayland";
+        QTest::newRow("no OpenGL")
+            << (wayland ? "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION" : "QT_XCB_GL_INTEGRATION")
+            << noDevice << QString();
+        QTest::newRow("no display")
+            << (wayland ? "-WAYLAND_DISPLAY" : "-DISPLAY") << noDevice << QString();
+        QTest::newRow("no receiver")
+            << "-XDG_RUNTIME_DIR"
+            << "Failed to initialize TextureReceiver - check App Group entitlements"
+            << "❌ Failed to get App Group container URL";
+    }
+
+    // A fatal report as the last line and a failure status; before it the receiver's own line,
+    // or without OpenGL nothing at all.
+    void fatalStartUpChecks() {
+        QFETCH(QString, variable);
+        QFETCH(QString, message);
+        QFETCH(QString, logged);
+        TempDirectory runtime;
+        QProcess process;
+        // An X display where GL cannot be had, no display at all (no core dump either), or no
+        // application-group folder.
+        const bool remove = variable.startsWith('-');
+        const QByteArray name = (remove ? variable.mid(1) : variable).toUtf8();
+        start(process, name == "XDG_RUNTIME_DIR" ? nullptr : &runtime, name.constData(),
+              remove ? QString() : QStringLiteral("none"));
+        QVERIFY(process.waitForFinished(60000));
+        const QString output = QString::fromUtf8(process.readAll());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() != 0,
+                 qPrintable(output));
+        const QRegularExpression report("\nLMVuzadivirur/ContentView:[0-9]+: Fatal error: " +
+                                        QRegularExpression::escape(message) + "\n$");
+        QVERIFY2(('\n' + output).contains(report) && output.count("Fatal error") == 1,
+                 qPrintable(output));
+        const auto logLine =
+            QRegularExpression("^(✅|❌|📡|⏱️)", QRegularExpression::MultilineOption);
+        QVERIFY2(logged.isEmpty() ? !output.contains(logLine) : output.contains(logged + '\n'),
+                 qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(AppProcessTest)
+
+#include "AppProcessTest.moc"
