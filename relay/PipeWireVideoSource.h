@@ -11,8 +11,9 @@
 class VideoSourceSession;
 
 // The relay server on Linux: a PipeWire video source node (media.class Video/Source) that
-// carries every published frame as BGRA at the frame's own size. It runs on the main thread's run
-// loop, and looks for the daemon again whenever it is missing or goes away.
+// carries every published frame at the frame's own size, as BGRA, BGRx, I420, NV12 or YUY2,
+// whichever its consumer takes. It runs on the main thread's run loop, and looks for the daemon
+// again whenever it is missing or goes away.
 class PipeWireVideoSource : public RelayServer {
     struct Token {};
 

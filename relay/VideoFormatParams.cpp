@@ -8,45 +8,82 @@
 #include <spa/param/video/raw.h>
 #include <spa/pod/builder.h>
 
+#include <algorithm>
+#include <array>
+
 namespace videoFormatParams {
 
 namespace {
 
-// Relayed frames come at the host's pace; consumers are told to expect up to this rate.
-constexpr spa_fraction defaultMaxFramerate{60, 1};
-constexpr spa_fraction lowestMaxFramerate{1, 1};
-constexpr spa_fraction highestMaxFramerate{240, 1};
+constexpr std::array<uint32_t, 5> formats{SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_BGRx,
+                                          SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12,
+                                          SPA_VIDEO_FORMAT_YUY2};
+// Rates consumers commonly ask for. Browsers' capture code takes the highest one offered as the
+// camera's rate, so none above the host's rate or the default is offered.
+constexpr std::array<uint32_t, 12> commonRates{60, 50, 48, 30, 25, 24, 20, 15, 12, 10, 5, 1};
+constexpr uint32_t highestRate = 240;
 
 constexpr int32_t defaultBufferCount = 4;
 constexpr int32_t minBufferCount = 2;
 constexpr int32_t maxBufferCount = 8;
 
-}  // namespace
+void addId(spa_pod_builder& builder, uint32_t key, uint32_t id) {
+    spa_pod_builder_prop(&builder, key, 0);
+    spa_pod_builder_id(&builder, id);
+}
 
-spa_pod* enumFormat(spa_pod_builder& builder, FrameSize size) {
-    spa_pod_frame object{};
+void addRates(spa_pod_builder& builder, uint32_t rate) {
+    rate = std::clamp(rate, 1u, highestRate);
     spa_pod_frame choice{};
+    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_framerate, 0);
+    spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_fraction(&builder, rate, 1);  // the default, then every choice
+    spa_pod_builder_fraction(&builder, rate, 1);
+    for (const uint32_t common : commonRates) {
+        if (common != rate && common <= std::max(rate, defaultRate)) {
+            spa_pod_builder_fraction(&builder, common, 1);
+        }
+    }
+    spa_pod_builder_pop(&builder, &choice);
+}
+
+spa_pod* enumFormat(spa_pod_builder& builder, uint32_t format, FrameSize size, uint32_t rate) {
+    spa_pod_frame object{};
     spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
-    spa_pod_builder_prop(&builder, SPA_FORMAT_mediaType, 0);
-    spa_pod_builder_id(&builder, SPA_MEDIA_TYPE_video);
-    spa_pod_builder_prop(&builder, SPA_FORMAT_mediaSubtype, 0);
-    spa_pod_builder_id(&builder, SPA_MEDIA_SUBTYPE_raw);
-    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_format, 0);
-    spa_pod_builder_id(&builder, SPA_VIDEO_FORMAT_BGRA);
+    addId(builder, SPA_FORMAT_mediaType, SPA_MEDIA_TYPE_video);
+    addId(builder, SPA_FORMAT_mediaSubtype, SPA_MEDIA_SUBTYPE_raw);
+    addId(builder, SPA_FORMAT_VIDEO_format, format);
     spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_size, 0);
     spa_pod_builder_rectangle(&builder, size.width, size.height);
-    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_framerate, 0);
-    spa_pod_builder_fraction(&builder, 0, 1);
-    spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_maxFramerate, 0);
-    spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Range, 0);
-    spa_pod_builder_fraction(&builder, defaultMaxFramerate.num, defaultMaxFramerate.denom);
-    spa_pod_builder_fraction(&builder, lowestMaxFramerate.num, lowestMaxFramerate.denom);
-    spa_pod_builder_fraction(&builder, highestMaxFramerate.num, highestMaxFramerate.denom);
-    spa_pod_builder_pop(&builder, &choice);
+    addRates(builder, rate);
+    if (format != SPA_VIDEO_FORMAT_BGRA && format != SPA_VIDEO_FORMAT_BGRx) {
+        addId(builder, SPA_FORMAT_VIDEO_colorMatrix, SPA_VIDEO_COLOR_MATRIX_BT601);
+        if (FrameLayout::make(format, size, true)) {
+            spa_pod_frame choice{};
+            spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_colorRange, 0);
+            spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Enum, 0);
+            spa_pod_builder_id(&builder, SPA_VIDEO_COLOR_RANGE_16_235);
+            spa_pod_builder_id(&builder, SPA_VIDEO_COLOR_RANGE_16_235);
+            spa_pod_builder_id(&builder, SPA_VIDEO_COLOR_RANGE_0_255);
+            spa_pod_builder_pop(&builder, &choice);
+        } else {
+            addId(builder, SPA_FORMAT_VIDEO_colorRange, SPA_VIDEO_COLOR_RANGE_16_235);
+        }
+    }
     return static_cast<spa_pod*>(spa_pod_builder_pop(&builder, &object));
 }
 
-spa_pod* buffers(spa_pod_builder& builder, FrameSize size) {
+}  // namespace
+
+std::vector<const spa_pod*> enumFormats(spa_pod_builder& builder, FrameSize size, uint32_t rate) {
+    std::vector<const spa_pod*> params;
+    for (const uint32_t format : formats) {
+        if (const spa_pod* param = enumFormat(builder, format, size, rate)) params.push_back(param);
+    }
+    return params;
+}
+
+spa_pod* buffers(spa_pod_builder& builder, const FrameLayout& layout) {
     spa_pod_frame object{};
     spa_pod_frame choice{};
     spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
@@ -59,9 +96,9 @@ spa_pod* buffers(spa_pod_builder& builder, FrameSize size) {
     spa_pod_builder_prop(&builder, SPA_PARAM_BUFFERS_blocks, 0);
     spa_pod_builder_int(&builder, 1);
     spa_pod_builder_prop(&builder, SPA_PARAM_BUFFERS_size, 0);
-    spa_pod_builder_int(&builder, static_cast<int32_t>(size.bytes()));
+    spa_pod_builder_int(&builder, static_cast<int32_t>(layout.bytes));
     spa_pod_builder_prop(&builder, SPA_PARAM_BUFFERS_stride, 0);
-    spa_pod_builder_int(&builder, static_cast<int32_t>(size.stride()));
+    spa_pod_builder_int(&builder, static_cast<int32_t>(layout.stride()));
     spa_pod_builder_prop(&builder, SPA_PARAM_BUFFERS_dataType, 0);
     spa_pod_builder_push_choice(&builder, &choice, SPA_CHOICE_Flags, 0);
     spa_pod_builder_int(&builder, 1 << SPA_DATA_MemFd);

@@ -1,17 +1,27 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "relay/FrameLayout.h"
 #include "relay/FrameSize.h"
 
 struct spa_pod;
 struct spa_pod_builder;
 
-// The parameters a relay stream announces. Each builds one object in `builder` and returns it.
+// The parameters a relay stream announces. Each builds its objects in `builder`.
 namespace videoFormatParams {
 
-// BGRA frames of exactly `size`, variable frame rate (0/1) up to a maximum frame rate.
-spa_pod* enumFormat(spa_pod_builder& builder, FrameSize size);
-// Shared-memory (MemFd) buffers for frames of `size`, one tightly packed plane each.
-spa_pod* buffers(spa_pod_builder& builder, FrameSize size);
+// The rate offered while the host's own is not known.
+constexpr uint32_t defaultRate = 60;
+
+// Frames of exactly `size`, one object per relayed format (BGRA first, then BGRx, I420, NV12
+// and YUY2), YUV ones in BT.601 at limited range unless the consumer asks for full range where
+// that can be had. Each offers whole-number frame rates with `rate` first; whichever a consumer
+// takes, frames still come as the host delivers them.
+std::vector<const spa_pod*> enumFormats(spa_pod_builder& builder, FrameSize size, uint32_t rate);
+// Shared-memory (MemFd) buffers for frames laid out as `layout`: one block of exactly its bytes.
+spa_pod* buffers(spa_pod_builder& builder, const FrameLayout& layout);
 // A header on every buffer, carrying its sequence number and time stamp.
 spa_pod* headerMeta(spa_pod_builder& builder);
 

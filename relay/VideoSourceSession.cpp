@@ -5,6 +5,7 @@
 #include "relay/PipeWireLoop.h"
 #include "relay/PixelRegion.h"
 #include "relay/RelayFrame.h"
+#include "relay/VideoFormatParams.h"
 #include "relay/VideoSourceStream.h"
 
 std::shared_ptr<VideoSourceSession> VideoSourceSession::create(std::string name,
@@ -29,7 +30,8 @@ VideoSourceSession::VideoSourceSession(Token, std::string name, std::shared_ptr<
     : name_(std::move(name)),
       log_(std::move(log)),
       runLoop_(std::move(runLoop)),
-      loop_(std::move(loop)) {
+      loop_(std::move(loop)),
+      offeredRate_(videoFormatParams::defaultRate) {
     // A frame that waited for a renegotiation leaves once its buffers have come.
     loop_->setAfterDispatch([this] {
         if (stream_) stream_->sendPending();
@@ -55,9 +57,7 @@ bool VideoSourceSession::connect(std::string& failure) {
     core_ = PipeWireCore::connect(
         *context_, [this](const std::string& reason) { connectionLost(reason); }, failure);
     if (!core_) return false;
-    stream_ = VideoSourceStream::create(
-        *core_, name_, lastSize_, [this](const std::string& reason) { streamFailed(reason); },
-        failure);
+    stream_ = makeStream(failure);
     if (!stream_) {
         core_.reset();
         return false;
@@ -114,14 +114,18 @@ void VideoSourceSession::recover() {
     if (stream_) copiedBefore_ += stream_->sentFrames();
     stream_.reset();
     std::string failure;
-    stream_ = VideoSourceStream::create(
-        *core_, name_, lastSize_, [this](const std::string& reason) { streamFailed(reason); },
-        failure);
+    stream_ = makeStream(failure);
     if (!stream_) {
         // Start over with a fresh connection.
         releaseConnection();
         startRetrying();
     }
+}
+
+std::unique_ptr<VideoSourceStream> VideoSourceSession::makeStream(std::string& failure) {
+    return VideoSourceStream::create(
+        *core_, name_, lastSize_, offeredRate_,
+        [this](const std::string& reason) { streamFailed(reason); }, failure);
 }
 
 void VideoSourceSession::logLine(const std::string& text) {
@@ -149,13 +153,25 @@ void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,
     if (stopped_ || !texture) return;
     const auto pixels = PixelRegion::fromRect(region, texture->width(), texture->height());
     if (!pixels) return;
+    hostRate_.tick(std::chrono::steady_clock::now());
     lastSize_ = FrameSize{pixels->width, pixels->height};
     if (!stream_ || connectionBroken_ || streamBroken_) return;
-    stream_->offer(lastSize_);
+    // A new rate alone would make a linked consumer renegotiate: it waits for a moment when
+    // nobody streams.
+    if (!stream_->isStreaming()) followHostRate();
+    stream_->offer(lastSize_, offeredRate_);
     // No consumer, no cost: the frame is not even held. (A renegotiation keeps the stream
     // streaming, so a frame of a new size waits in the stream for its buffers.)
     if (!stream_->isStreaming()) return;
     stream_->submit(RelayFrame{texture, *pixels, flipped});
+}
+
+void VideoSourceSession::followHostRate() {
+    // A rate that wavers by a frame a second around the one offered is the same rate.
+    const auto rate = hostRate_.rate();
+    if (rate && *rate > 0 && (*rate + 1 < offeredRate_ || *rate > offeredRate_ + 1)) {
+        offeredRate_ = *rate;
+    }
 }
 
 uint64_t VideoSourceSession::copiedFrames() const {

@@ -10,6 +10,7 @@
 #include "core/RunLoop.h"
 #include "gpu/Region.h"
 #include "gpu/Texture.h"
+#include "relay/FrameRateMeter.h"
 #include "relay/FrameSize.h"
 
 class PipeWireContext;
@@ -41,6 +42,7 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     VideoSourceSession& operator=(const VideoSourceSession&) = delete;
 
     // Relays `region` of `texture` to the consumers streaming now; copies nothing without one.
+    // The host's pace is noted all the same, and offered while nobody streams.
     void publish(const std::shared_ptr<gpu::Texture>& texture, const gpu::Rect& region,
                  bool flipped);
     // Withdraws the stream and lets go of PipeWire; nothing is relayed afterwards.
@@ -60,6 +62,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     void startRetrying();
     void retry();
     void logLine(const std::string& text);
+    std::unique_ptr<VideoSourceStream> makeStream(std::string& failure);
+    void followHostRate();
 
     std::string name_;
     std::shared_ptr<LogSink> log_;
@@ -71,6 +75,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     std::unique_ptr<RepeatingTimer> retryTimer_;
 
     FrameSize lastSize_ = initialSize;
+    FrameRateMeter hostRate_;
+    uint32_t offeredRate_;
     uint64_t copiedBefore_ = 0;  // by streams already gone
     bool stopped_ = false;
     bool recoveryScheduled_ = false;

@@ -11,10 +11,16 @@
 #include <chrono>
 #include <cstring>
 
-#include "relay/FrameCopy.h"
 #include "relay/MemFdBuffer.h"
 #include "relay/PipeWireCore.h"
 #include "relay/VideoFormatParams.h"
+
+namespace {
+
+// Room for the offer: one format object for each relayed format.
+constexpr size_t paramBytes = 4096;
+
+}  // namespace
 
 struct VideoSourceStream::Callbacks {
     static void stateChanged(void* data, pw_stream_state old, pw_stream_state state,
@@ -61,7 +67,7 @@ struct VideoSourceStream::Callbacks {
 
 std::unique_ptr<VideoSourceStream> VideoSourceStream::create(PipeWireCore& core,
                                                              const std::string& name,
-                                                             FrameSize offered,
+                                                             FrameSize offered, uint32_t rate,
                                                              FailureHandler failed,
                                                              std::string& failure) {
     pw_properties* properties = pw_properties_new(
@@ -78,16 +84,18 @@ std::unique_ptr<VideoSourceStream> VideoSourceStream::create(PipeWireCore& core,
         failure = std::string("cannot make a PipeWire stream: ") + std::strerror(errno);
         return nullptr;
     }
-    auto source = std::make_unique<VideoSourceStream>(Token{}, stream, offered, std::move(failed));
+    auto source =
+        std::make_unique<VideoSourceStream>(Token{}, stream, offered, rate, std::move(failed));
     if (!source->connect(failure)) return nullptr;
     return source;
 }
 
-VideoSourceStream::VideoSourceStream(Token, pw_stream* stream, FrameSize offered,
+VideoSourceStream::VideoSourceStream(Token, pw_stream* stream, FrameSize offered, uint32_t rate,
                                      FailureHandler failed)
     : stream_(stream),
       listener_(std::make_unique<spa_hook>()),
       offered_(offered),
+      rate_(rate),
       failed_(std::move(failed)) {
     spa_zero(*listener_);
     pw_stream_add_listener(stream_, listener_.get(), &Callbacks::events(), this);
@@ -102,13 +110,14 @@ VideoSourceStream::~VideoSourceStream() {
 }
 
 bool VideoSourceStream::connect(std::string& failure) {
-    std::array<uint8_t, 1024> storage{};
+    std::array<uint8_t, paramBytes> storage{};
     spa_pod_builder builder{};
     spa_pod_builder_init(&builder, storage.data(), storage.size());
-    const spa_pod* params[] = {videoFormatParams::enumFormat(builder, offered_)};
+    auto params = videoFormatParams::enumFormats(builder, offered_, rate_);
     const auto flags =
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_ALLOC_BUFFERS);
-    const int result = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
+    const int result = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags,
+                                         params.data(), static_cast<uint32_t>(params.size()));
     if (result < 0) {
         failure = std::string("cannot announce the PipeWire stream: ") + std::strerror(-result);
         return false;
@@ -120,14 +129,15 @@ bool VideoSourceStream::isStreaming() const {
     return pw_stream_get_state(stream_, nullptr) == PW_STREAM_STATE_STREAMING;
 }
 
-void VideoSourceStream::offer(FrameSize size) {
-    if (size == offered_) return;
+void VideoSourceStream::offer(FrameSize size, uint32_t rate) {
+    if (size == offered_ && rate == rate_) return;
     offered_ = size;
-    std::array<uint8_t, 1024> storage{};
+    rate_ = rate;
+    std::array<uint8_t, paramBytes> storage{};
     spa_pod_builder builder{};
     spa_pod_builder_init(&builder, storage.data(), storage.size());
-    const spa_pod* params[] = {videoFormatParams::enumFormat(builder, offered_)};
-    pw_stream_update_params(stream_, params, 1);
+    auto params = videoFormatParams::enumFormats(builder, offered_, rate_);
+    pw_stream_update_params(stream_, params.data(), static_cast<uint32_t>(params.size()));
 }
 
 void VideoSourceStream::submit(RelayFrame frame) {
@@ -136,7 +146,8 @@ void VideoSourceStream::submit(RelayFrame frame) {
 }
 
 bool VideoSourceStream::canSend(const RelayFrame& frame) const {
-    return negotiated_ == frame.size() && !awaitingBuffers_ && !memory_.empty();
+    return negotiated_ && negotiated_->size == frame.size() && !awaitingBuffers_ &&
+           !memory_.empty();
 }
 
 void VideoSourceStream::sendPending() {
@@ -155,11 +166,11 @@ void VideoSourceStream::formatChanged(const spa_pod* format) {
         return;
     }
     spa_video_info_raw info{};
-    if (spa_format_video_raw_parse(format, &info) < 0 || info.format != SPA_VIDEO_FORMAT_BGRA ||
-        info.size.width == 0 || info.size.height == 0) {
-        return;
-    }
-    negotiated_ = FrameSize{info.size.width, info.size.height};
+    if (spa_format_video_raw_parse(format, &info) < 0) return;
+    // Any rate the consumer took is fine: frames go out as the host delivers them.
+    negotiated_ = FrameLayout::make(info.format, FrameSize{info.size.width, info.size.height},
+                                    info.color_range == SPA_VIDEO_COLOR_RANGE_0_255);
+    if (!negotiated_) return;
 
     std::array<uint8_t, 1024> storage{};
     spa_pod_builder builder{};
@@ -175,7 +186,7 @@ void VideoSourceStream::addBuffer(pw_buffer* buffer) {
     // The stream allocates nothing itself: each buffer gets a memfd of the agreed frame size.
     if (!negotiated_ || !(plane.type & (1u << SPA_DATA_MemFd))) return;
     std::string failure;
-    auto memory = MemFdBuffer::create(negotiated_->bytes(), failure);
+    auto memory = MemFdBuffer::create(negotiated_->bytes, failure);
     if (!memory) return;  // the buffer stays without data and is never filled
     plane.type = SPA_DATA_MemFd;
     plane.flags = SPA_DATA_FLAG_READWRITE;
@@ -195,17 +206,17 @@ void VideoSourceStream::fillBuffer() {
     if (!buffer) return;
     spa_buffer* spaBuffer = buffer->buffer;
     spa_data& plane = spaBuffer->datas[0];
-    const FrameSize size = frame.size();
-    if (!plane.data || plane.maxsize < size.bytes() || !plane.chunk) {
+    const FrameLayout& layout = *negotiated_;
+    if (!plane.data || plane.maxsize < layout.bytes || !plane.chunk) {
         if (plane.chunk) plane.chunk->size = 0;
         pw_stream_queue_buffer(stream_, buffer);
         return;
     }
-    copyFrameRows(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
-                  frame.flipped, static_cast<uint8_t*>(plane.data), size.stride());
+    layout.write(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
+                 frame.flipped, static_cast<uint8_t*>(plane.data));
     plane.chunk->offset = 0;
-    plane.chunk->size = static_cast<uint32_t>(size.bytes());
-    plane.chunk->stride = static_cast<int32_t>(size.stride());
+    plane.chunk->size = static_cast<uint32_t>(layout.bytes);
+    plane.chunk->stride = static_cast<int32_t>(layout.stride());
     plane.chunk->flags = SPA_CHUNK_FLAG_NONE;
 
     auto* header = static_cast<spa_meta_header*>(

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "relay/FrameLayout.h"
 #include "relay/FrameSize.h"
 #include "relay/RelayFrame.h"
 
@@ -26,19 +27,20 @@ class VideoSourceStream {
     // Called, inside the loop's dispatch, when the stream fails for good.
     using FailureHandler = std::function<void(const std::string& reason)>;
 
-    // The node announces itself under `name` offering frames of `offered`; none, with the
-    // reason in `failure`, when it cannot be made.
+    // The node announces itself under `name` offering frames of `offered` at `rate` frames a
+    // second first; none, with the reason in `failure`, when it cannot be made.
     static std::unique_ptr<VideoSourceStream> create(PipeWireCore& core, const std::string& name,
-                                                     FrameSize offered, FailureHandler failed,
-                                                     std::string& failure);
-    VideoSourceStream(Token, pw_stream* stream, FrameSize offered, FailureHandler failed);
+                                                     FrameSize offered, uint32_t rate,
+                                                     FailureHandler failed, std::string& failure);
+    VideoSourceStream(Token, pw_stream* stream, FrameSize offered, uint32_t rate,
+                      FailureHandler failed);
     ~VideoSourceStream();
     VideoSourceStream(const VideoSourceStream&) = delete;
     VideoSourceStream& operator=(const VideoSourceStream&) = delete;
 
     FrameSize offeredSize() const { return offered_; }
-    // Offers frames of `size` from now on; a linked consumer renegotiates.
-    void offer(FrameSize size);
+    // Offers frames of `size` at `rate` first from now on; a linked consumer renegotiates.
+    void offer(FrameSize size, uint32_t rate);
     // True while a consumer takes frames.
     bool isStreaming() const;
     // Sends `frame` in a process cycle, which it triggers at once when the stream has buffers of
@@ -47,7 +49,7 @@ class VideoSourceStream {
     void submit(RelayFrame frame);
     // Sends a waiting frame once buffers of its size are there; called after loop dispatches.
     void sendPending();
-    // Frames copied into buffers and queued so far.
+    // Frames copied or converted into buffers and queued so far.
     uint64_t sentFrames() const { return sent_; }
 
   private:
@@ -63,8 +65,9 @@ class VideoSourceStream {
     pw_stream* stream_;
     std::unique_ptr<spa_hook> listener_;
     FrameSize offered_;
+    uint32_t rate_;
     FailureHandler failed_;
-    std::optional<FrameSize> negotiated_;
+    std::optional<FrameLayout> negotiated_;
     std::optional<RelayFrame> pending_;
     // The memory behind each buffer of the stream, released with the buffer.
     std::map<pw_buffer*, std::unique_ptr<MemFdBuffer>> memory_;

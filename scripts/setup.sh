@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev qt6-tools-dev-tools libgl-dev
-  libpipewire-0.3-dev pipewire pipewire-bin wireplumber
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber libyuv-dev
   dbus dbus-bin dbus-x11 xvfb xauth x11-utils libgl1-mesa-dri
   qt6-wayland weston  # native Wayland; the window tests on a headless compositor
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -7,7 +7,7 @@
 #include <array>
 
 std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& targetNode,
-                                                            Observer observer) {
+                                                            uint32_t format, Observer observer) {
     static const pw_stream_events events = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -23,7 +23,8 @@ std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& t
         return e;
     }();
     pw_init(nullptr, nullptr);
-    auto consumer = std::make_unique<PipeWireConsumer>(Token{}, std::move(observer));
+    const size_t bytesPerPixel = format == SPA_VIDEO_FORMAT_NV12 ? 1 : 4;
+    auto consumer = std::make_unique<PipeWireConsumer>(Token{}, bytesPerPixel, std::move(observer));
     consumer->threadLoop_ = pw_thread_loop_new("relay-bench-consumer", nullptr);
     if (!consumer->threadLoop_ || pw_thread_loop_start(consumer->threadLoop_) < 0) return nullptr;
     pw_thread_loop_lock(consumer->threadLoop_);
@@ -33,12 +34,12 @@ std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& t
                                                "Capture", PW_KEY_MEDIA_ROLE, "Camera",
                                                PW_KEY_TARGET_OBJECT, targetNode.c_str(), nullptr),
                              &events, consumer.get());
-    // BGRA with neither size nor rate: whatever the source announces.
+    // The format with neither size nor rate: whatever the source announces.
     std::array<uint8_t, 256> storage{};
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage.data(), storage.size());
-    spa_video_info_raw bgra{};
-    bgra.format = SPA_VIDEO_FORMAT_BGRA;
-    const spa_pod* params[] = {spa_format_video_raw_build(&builder, SPA_PARAM_EnumFormat, &bgra)};
+    spa_video_info_raw wanted{};
+    wanted.format = static_cast<spa_video_format>(format);
+    const spa_pod* params[] = {spa_format_video_raw_build(&builder, SPA_PARAM_EnumFormat, &wanted)};
     const auto flags =
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS);
     const bool connected =
@@ -61,7 +62,7 @@ void PipeWireConsumer::process() {
     const spa_data& plane = buffer->buffer->datas[0];
     const spa_chunk* chunk = plane.chunk;
     if (plane.data && chunk && chunk->size > 0) {
-        const size_t rowBytes = size_t{width_} * 4, stride = std::max(chunk->stride, 0);
+        const size_t rowBytes = width_ * bytesPerPixel_, stride = std::max(chunk->stride, 0);
         const bool fits = rowBytes > 0 && stride >= rowBytes && stride * height_ <= chunk->size &&
                           uint64_t{chunk->offset} + chunk->size <= plane.maxsize;
         const auto* rows = static_cast<const uint8_t*>(plane.data) + chunk->offset;

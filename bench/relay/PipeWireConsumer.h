@@ -10,18 +10,21 @@ struct pw_thread_loop;
 struct pw_stream;
 
 // The benchmark's PipeWire video consumer: an input stream on its own thread loop that links to a
-// node by name, takes BGRA of whatever size the source announces and follows its format changes.
+// node by name, takes BGRA or NV12 of whatever size the source announces and follows its format
+// changes.
 class PipeWireConsumer {
     struct Token {};
 
   public:
-    // Runs on the consumer's thread for every frame whose rows fit its buffer, with those rows.
+    // Runs on the consumer's thread for every frame whose rows (of BGRA, or of NV12 luma) fit its
+    // buffer, with those rows.
     using Observer = std::function<void(uint32_t width, uint32_t height, const uint8_t* rows)>;
 
-    // None when the stream cannot be made.
-    static std::unique_ptr<PipeWireConsumer> connect(const std::string& targetNode,
+    // None when the stream cannot be made. `format` is SPA_VIDEO_FORMAT_BGRA or _NV12.
+    static std::unique_ptr<PipeWireConsumer> connect(const std::string& targetNode, uint32_t format,
                                                      Observer observer);
-    PipeWireConsumer(Token, Observer observer) : observer_(std::move(observer)) {}
+    PipeWireConsumer(Token, size_t bytesPerPixel, Observer observer)
+        : bytesPerPixel_(bytesPerPixel), observer_(std::move(observer)) {}
     ~PipeWireConsumer();
     PipeWireConsumer(const PipeWireConsumer&) = delete;
     PipeWireConsumer& operator=(const PipeWireConsumer&) = delete;
@@ -32,6 +35,7 @@ class PipeWireConsumer {
   private:
     void process();
 
+    size_t bytesPerPixel_;  // in the first plane
     Observer observer_;
     pw_thread_loop* threadLoop_ = nullptr;
     pw_stream* stream_ = nullptr;  // owns its own context and connection

@@ -3,9 +3,15 @@
 //   relay_4k_ms          publishing one 3840x2160 frame to a streaming consumer (median)
 //   memcpy_4k_ms         a plain warm memcpy of the same 33,177,600 bytes (median)
 //   relay_4k_vs_memcpy   the two against each other
+//   relay_nv12_1080p_ms  publishing one 1920x1080 frame to a consumer that takes NV12: the
+//                        conversion into its buffer (median)
+//   memcpy_1080p_ms      a plain warm memcpy of the same frame's 8,294,400 BGRA bytes (median)
+//   relay_nv12_1080p_vs_memcpy  the two against each other
 //   latency_1080p_ms     from the host releasing its lock and posting the D-Bus signal to a
 //                        PipeWire client holding that frame (median), through the real receiver
 //                        on the Qt loop with the D-Bus adapter
+#include <spa/param/video/raw.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
@@ -85,31 +91,32 @@ class WarmCopy {
     size_t round_ = 0;
 };
 
-struct Relay4k {
+struct Versus {
     double relayMilliseconds = 0;
     double memcpyMilliseconds = 0;
 };
 
-// Publishing one 4K frame, from the call to the end of the commit that copies it out, with a
-// consumer streaming; each round waits for the consumer to hold the frame before the next. The
-// warm copy it is held against is timed in the same rounds, so that both see the same machine.
-Relay4k relay4k(int rounds) {
+// Publishing one `width` x `height` frame, from the call to the end of the commit that copies or
+// converts it out, with a consumer taking `format` streaming; each round waits for the consumer to
+// hold the frame before the next. The warm copy of the frame's BGRA bytes it is held against is
+// timed in the same rounds, so that both see the same machine.
+Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int rounds) {
     auto made = PipeWireRelayFactory(std::make_shared<NullLog>(), std::make_shared<QtRunLoop>())
                     .createSource(serverName);
     if (!made.source || !made.failure.empty()) fail("no relay server: " + made.failure);
     auto& source = *made.source;
     auto device = gpu::Device::create();
-    const auto texture = relaytest::patternTexture(*device, 3840, 2160);
-    WarmCopy copy(size_t{SharedFrameHeader::maxDataSize});
+    const auto texture = relaytest::patternTexture(*device, width, height);
+    WarmCopy copy(size_t{width} * height * 4);
 
-    auto consumer = PipeWireConsumer::connect(serverName, [](auto...) {});
+    auto consumer = PipeWireConsumer::connect(serverName, format, [](auto...) {});
     if (!consumer) fail("no consumer");
     const bool linked = relaytest::spinUntil([&] {
         relaytest::publish(source, texture);
         relaytest::spinFor(10ms);
         return consumer->frameCount() >= 3;
     });
-    if (!linked) fail("the consumer takes no 4K frames");
+    if (!linked) fail("the consumer takes no frames");
 
     std::vector<double> relaySamples;
     std::vector<double> copySamples;
@@ -118,17 +125,18 @@ Relay4k relay4k(int rounds) {
         const uint64_t copied = source.copiedFrames();
         const auto start = Stopwatch::now();
         gpu::CommandBuffer commandBuffer;
-        source.publishFrameTexture(texture, commandBuffer, gpu::Rect{0, 0, 3840, 2160}, true);
+        source.publishFrameTexture(texture, commandBuffer,
+                                   gpu::Rect{0, 0, double(width), double(height)}, true);
         commandBuffer.commit();
         // The copy runs inside the commit; should it ever be deferred, the wait counts too.
         while (source.copiedFrames() == copied) QCoreApplication::processEvents();
         relaySamples.push_back(millisecondsSince(start));
         if (!relaytest::spinUntil([&] { return consumer->frameCount() > received; }, 10s)) {
-            fail("a 4K frame never reached the consumer");
+            fail("a frame never reached the consumer");
         }
         copySamples.push_back(copy.milliseconds());
     }
-    return Relay4k{median(relaySamples), median(copySamples)};
+    return Versus{median(relaySamples), median(copySamples)};
 }
 
 struct Latency {
@@ -168,7 +176,7 @@ Latency latency1080p(int frames) {
         std::lock_guard lock(mutex);
         arrivals.emplace(number, arrival);
     };
-    auto consumer = PipeWireConsumer::connect(serverName, noteArrival);
+    auto consumer = PipeWireConsumer::connect(serverName, SPA_VIDEO_FORMAT_BGRA, noteArrival);
     if (!consumer) fail("no consumer");
 
     const QString host =
@@ -215,13 +223,18 @@ Latency latency1080p(int frames) {
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const Relay4k figures = relay4k(100);
+    const Versus figures = relayAgainstMemcpy(3840, 2160, SPA_VIDEO_FORMAT_BGRA, 100);
+    const Versus nv12 = relayAgainstMemcpy(1920, 1080, SPA_VIDEO_FORMAT_NV12, 200);
     const Latency latency = latency1080p(200);
 
     std::printf("relay_4k_ms: %.2f\n", figures.relayMilliseconds);
     std::printf("memcpy_4k_ms: %.2f\n", figures.memcpyMilliseconds);
     std::printf("relay_4k_vs_memcpy: %.2f\n",
                 figures.relayMilliseconds / figures.memcpyMilliseconds);
+    std::printf("relay_nv12_1080p_ms: %.2f\n", nv12.relayMilliseconds);
+    std::printf("memcpy_1080p_ms: %.2f\n", nv12.memcpyMilliseconds);
+    std::printf("relay_nv12_1080p_vs_memcpy: %.2f\n",
+                nv12.relayMilliseconds / nv12.memcpyMilliseconds);
     std::printf("latency_1080p_ms: %.2f\n", median(latency.samples));
     std::printf("latency_1080p_p90_ms: %.2f\n", percentile(latency.samples, 0.9));
     std::printf("latency_1080p_frames: %zu\n", latency.samples.size());

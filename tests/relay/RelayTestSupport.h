@@ -32,10 +32,8 @@ inline void spinFor(std::chrono::milliseconds duration) {
 // `limit` passes first. The limit only keeps a broken run from hanging.
 inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    for (; !done(); spinFor(5ms))
         if (std::chrono::steady_clock::now() > deadline) return false;
-        spinFor(5ms);
-    }
     return true;
 }
 
@@ -48,8 +46,7 @@ inline std::shared_ptr<gpu::Texture> patternTexture(gpu::Device& device, uint32_
     return texture;
 }
 
-// Publishes `region` (by default all) of `texture` through `server` on a fresh command buffer, and
-// commits it.
+// Publishes `region` (by default all) of `texture` through `server` on a command buffer it commits.
 inline void publish(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture,
                     std::optional<PixelRegion> region = {}, bool flipped = true) {
     const PixelRegion r = region.value_or(PixelRegion{0, 0, texture->width(), texture->height()});

@@ -1,0 +1,77 @@
+#include "relay/FrameLayout.h"
+
+#include <libyuv/convert_from_argb.h>
+#include <spa/param/video/raw.h>
+
+#include "relay/FrameCopy.h"
+
+namespace {
+
+size_t roundUp(size_t value, size_t multiple) {
+    return (value + multiple - 1) / multiple * multiple;
+}
+
+}  // namespace
+
+std::optional<FrameLayout> FrameLayout::make(uint32_t format, FrameSize size, bool fullRange) {
+    if (size.width == 0 || size.height == 0) return std::nullopt;
+    FrameLayout layout{format, size, fullRange, {}, 0};
+    const size_t lumaStride = roundUp(size.width, 4);
+    const size_t lumaBytes = lumaStride * size.height;
+    const size_t chromaRows = (size_t{size.height} + 1) / 2;
+    switch (format) {
+        case SPA_VIDEO_FORMAT_BGRA:
+        case SPA_VIDEO_FORMAT_BGRx:
+            layout.planes[0] = {0, size.stride()};
+            layout.bytes = size.bytes();
+            break;
+        case SPA_VIDEO_FORMAT_I420:
+            layout.planes = {Plane{0, lumaStride}, Plane{lumaBytes, lumaStride / 2},
+                             Plane{lumaBytes + lumaStride / 2 * chromaRows, lumaStride / 2}};
+            layout.bytes = lumaBytes + lumaStride * chromaRows;
+            break;
+        case SPA_VIDEO_FORMAT_NV12:
+            layout.planes = {Plane{0, lumaStride}, Plane{lumaBytes, lumaStride}, Plane{}};
+            layout.bytes = lumaBytes + lumaStride * chromaRows;
+            break;
+        case SPA_VIDEO_FORMAT_YUY2:
+            layout.planes[0] = {0, roundUp(size_t{size.width} * 2, 4)};
+            layout.bytes = layout.planes[0].stride * size.height;
+            break;
+        default:
+            return std::nullopt;
+    }
+    // libyuv converts to full-range (JPEG) levels for planar 4:2:0 alone.
+    if (fullRange && format != SPA_VIDEO_FORMAT_I420) return std::nullopt;
+    return layout;
+}
+
+void FrameLayout::write(const uint8_t* source, size_t sourceStride, const PixelRegion& region,
+                        bool flipped, uint8_t* destination) const {
+    if (format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_BGRx) {
+        copyFrameRows(source, sourceStride, region, flipped, destination, stride());
+        return;
+    }
+    // libyuv's ARGB is B, G, R, A in memory: our BGRA. A negative height reads the rows upwards.
+    const uint8_t* first = source + size_t{region.y} * sourceStride + size_t{region.x} * 4;
+    const int from = static_cast<int>(sourceStride);
+    const int width = static_cast<int>(region.width);
+    const int height = flipped ? static_cast<int>(region.height) : -static_cast<int>(region.height);
+    const auto plane = [&](size_t index) { return destination + planes[index].offset; };
+    const auto step = [&](size_t index) { return static_cast<int>(planes[index].stride); };
+    switch (format) {
+        case SPA_VIDEO_FORMAT_I420:
+            (fullRange ? libyuv::ARGBToJ420 : libyuv::ARGBToI420)(first, from, plane(0), step(0),
+                                                                  plane(1), step(1), plane(2),
+                                                                  step(2), width, height);
+            break;
+        case SPA_VIDEO_FORMAT_NV12:
+            libyuv::ARGBToNV12(first, from, plane(0), step(0), plane(1), step(1), width, height);
+            break;
+        case SPA_VIDEO_FORMAT_YUY2:
+            libyuv::ARGBToYUY2(first, from, plane(0), step(0), width, height);
+            break;
+        default:
+            break;
+    }
+}
