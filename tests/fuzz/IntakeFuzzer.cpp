@@ -7,17 +7,13 @@
 
 #include "tests/receiver/ReceiverHarness.h"
 
-namespace {
-
-SharedFrameHeader anyHeader(FuzzedDataProvider& input) {
+static SharedFrameHeader anyHeader(FuzzedDataProvider& input) {
     const auto any = [&](uint32_t small) {  // small values more likely than not
         return input.ConsumeBool() ? input.ConsumeIntegralInRange<uint32_t>(0, small)
                                    : input.ConsumeIntegral<uint32_t>();
     };
     return {any(300), any(300), any(1000), any(1300), any(400'000)};  // in this order
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const TempDirectory base;  // one folder for the whole run
@@ -28,19 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto writer = SharedFrameWriter::create(path, {.createLockFile = withLock}, failure);
     if (!writer) std::abort();
     uint64_t fileLength = SharedFrameHeader::mappingLength;
+    writer->truncate(0);  // a zero-filled slot, whatever the last run left
     writer->truncate(fileLength);
-    std::memset(writer->slot(), 0, SharedFrameHeader::headerSize);
 
     auto device = gpu::Device::create();
-    // What the host does while the next frame's texture is made: cut the file (a length above
-    // 0) or write another header.
+    // What the host does while the next frame's texture is made (a cut: a length above 0).
     uint64_t cutBetweenWindows = 0;
     std::optional<SharedFrameHeader> headerBetweenWindows;
+    const auto store = [&](const SharedFrameHeader& header) {
+        if (fileLength >= SharedFrameHeader::headerSize) header.store(writer->slot());
+    };
     device->faults().onNewTexture = [&] {
         if (cutBetweenWindows != 0) writer->truncate(cutBetweenWindows);
-        if (headerBetweenWindows && fileLength >= SharedFrameHeader::headerSize) {
-            headerBetweenWindows->store(writer->slot());
-        }
+        if (headerBetweenWindows) store(*headerBetweenWindows);
     };
     FakePlatform fakes(path);
     auto receiver = TextureReceiver::create(device, fakes.platform());
@@ -48,11 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     while (input.remaining_bytes() > 0) {
         switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-            case 0: {
-                const auto header = anyHeader(input);
-                if (fileLength >= SharedFrameHeader::headerSize) header.store(writer->slot());
+            case 0:
+                store(anyHeader(input));
                 break;
-            }
             case 1:  // the file's length
                 fileLength = input.ConsumeBool()
                                  ? input.ConsumeIntegralInRange<uint64_t>(0, 500'000)
@@ -74,12 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 headerBetweenWindows.reset();
                 // Each frame is relayed under its own size, and every texel can be read.
                 for (const auto& relayed : *fakes.relay->publications) {
-                    const auto& texture = *relayed->texture;
-                    const gpu::Rect& region = relayed->region;
-                    if (region.width != texture.width() || region.height != texture.height()) {
+                    const auto& [texture, region, flipped, committed] = *relayed;
+                    if (region.width != texture->width() || region.height != texture->height())
                         std::abort();
-                    }
-                    textureBytes(texture);
+                    textureBytes(*texture);
                 }
                 fakes.relay->publications->clear();
                 break;

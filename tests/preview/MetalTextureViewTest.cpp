@@ -1,10 +1,10 @@
-// The preview as the window makes it, drawn by Mesa under Xvfb.
+// The preview as the window makes it, drawn by Mesa under Xvfb (xcb), and the failures it reports.
 #include <gtest/gtest.h>
 
-#include <QColor>
+#include <QApplication>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
-#include <QWidget>
 #include <cstring>
 #include <optional>
 
@@ -12,15 +12,15 @@
 #include "preview/Coordinator.h"
 #include "preview/MetalTextureView.h"
 #include "preview/TextureGLView.h"
+#include "shaders/ShaderLibrary.h"
+#include "tests/preview/KeepGlDriversLoaded.h"
 #include "tools/writer/TestPattern.h"
 
 namespace {
 
+// Solid colours as a host leaves them, alpha 0 (BGRX); shown opaque.
 using Colour = TestPattern::Bgra;
-constexpr Colour black{0, 0, 0, 255}, teal{140, 120, 10, 255}, plum{90, 20, 150, 255};
-
-QRgb rgba(Colour c) { return qRgba(c.r, c.g, c.b, c.a); }
-std::string argb(QRgb pixel) { return QColor::fromRgba(pixel).name(QColor::HexArgb).toStdString(); }
+constexpr Colour black{0, 0, 0, 0}, teal{140, 120, 10, 0}, plum{90, 20, 150, 0};
 
 // The colours inside each quadrant and one pixel in from each corner, away from filtered seams.
 std::string samples(const QImage& image) {
@@ -29,29 +29,26 @@ std::string samples(const QImage& image) {
     for (const QPoint at : {QPoint(w / 4, h / 4), QPoint(1, 1), QPoint(3 * w / 4, h / 4),
                             QPoint(w - 2, 1), QPoint(w / 4, 3 * h / 4), QPoint(1, h - 2),
                             QPoint(3 * w / 4, 3 * h / 4), QPoint(w - 2, h - 2)}) {
-        seen.append(argb(image.pixel(at))).append(" ");
+        seen += QColor::fromRgba(image.pixel(at)).name(QColor::HexArgb).toStdString() + " ";
     }
     return seen;
 }
 // What `samples` gives for the quadrant picture, upright and unmirrored (at any size).
 const std::string quadrants =
     samples(QImage(TestPattern::quadrants(8, 8, 32).data(), 8, 8, QImage::Format_ARGB32));
-
-void expectEverywhere(const QImage& image, Colour colour) {
-    QImage expected(image.size(), QImage::Format_ARGB32);
-    expected.fill(rgba(colour));
-    EXPECT_TRUE(!image.isNull() && image.convertToFormat(QImage::Format_ARGB32) == expected)
-        << "not all " << argb(rgba(colour)) << "; the first pixel is " << argb(image.pixel(0, 0));
+std::string everywhere(Colour c) {  // what it gives for `c` drawn opaque all over
+    QImage image(8, 8, QImage::Format_ARGB32);
+    image.fill(qRgb(c.r, c.g, c.b));
+    return samples(image);
 }
 
 class MetalTextureViewTest : public ::testing::Test {
   protected:
-    // The quadrant picture, or `solid` all over with alpha 0, as a host that leaves it (BGRX).
+    // The quadrant picture, or `solid` all over.
     std::shared_ptr<gpu::Texture> texture(QSize size, std::optional<Colour> solid = {}) {
         const uint32_t width = size.width(), height = size.height();
         std::vector<uint8_t> pixels = TestPattern::quadrants(width, height, width * 4);
-        const Colour clear = solid ? Colour{solid->b, solid->g, solid->r, 0} : Colour{};
-        for (size_t i = 0; solid && i < pixels.size(); i += 4) std::memcpy(&pixels[i], &clear, 4);
+        for (size_t i = 0; solid && i < pixels.size(); i += 4) std::memcpy(&pixels[i], &*solid, 4);
         auto made = device->newTexture(width, height);
         made->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(), width * 4);
         return made;
@@ -69,8 +66,7 @@ class MetalTextureViewTest : public ::testing::Test {
         ASSERT_NE(view, nullptr);
         view->setTopRowFirstAllowed(topRowFirst);
         value.updateNSView(view, *coordinator);
-        view->setGeometry(QRect(QPoint(0, 0), size));
-        window->resize(size);
+        view->resize(size), window->resize(size);
         window->show();
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return view->isValid() && (!coordinator->texture() || draws() > 0); }, 10000));
@@ -88,7 +84,7 @@ class MetalTextureViewTest : public ::testing::Test {
         for (int i = 0; i < 30 && drawsAbove(draws(), 300);) ++i;
     }
 
-    QImage picture() { return view->grabFramebuffer(); }  // once any draw asked for is made
+    std::string drawn() { return samples(view->grabFramebuffer()); }
     // The X server comes to show the quadrant picture in the window.
     void expectQuadrantsOnScreen() {
         const auto shown = [&] {
@@ -104,23 +100,16 @@ class MetalTextureViewTest : public ::testing::Test {
     TextureGLView* view = nullptr;  // owned by `window`
 };
 
-// Enlarged, reduced, at sizes not multiples of each other, in both row orders; in the view's
-// picture, on screen and in what the window's widgets render into an image.
+// Enlarged, reduced, at sizes not multiples of each other, in both row orders; drawn and on screen.
 TEST_F(MetalTextureViewTest, ShowsTheFrameUprightUnmirroredAndFillingTheView) {
+    const QSize frames[] = {{160, 90}, {37, 23}, {300, 300}, {1920, 1080}};
+    const QSize views[] = {{320, 180}, {333, 187}, {128, 256}, {640, 360}};
     for (const bool topRowFirst : {true, false}) {
-        for (const auto& [frame, size] : {std::pair{QSize(160, 90), QSize(320, 180)},
-                                          std::pair{QSize(640, 360), QSize(320, 180)},
-                                          std::pair{QSize(37, 23), QSize(333, 187)},
-                                          std::pair{QSize(300, 300), QSize(128, 256)},
-                                          std::pair{QSize(1920, 1080), QSize(640, 360)}}) {
-            SCOPED_TRACE(testing::Message() << frame.width() << "x" << frame.height()
-                                            << ", top row first " << topRowFirst);
-            show(texture(frame), size, topRowFirst);
-            EXPECT_EQ(picture().size(), size);
-            EXPECT_EQ(samples(picture()), quadrants);
-            EXPECT_EQ(samples(window->grab().toImage()), quadrants);
+        for (size_t i = 0; i < std::size(frames); ++i) {
+            SCOPED_TRACE(testing::Message() << "row " << i << ", top row first " << topRowFirst);
+            show(texture(frames[i]), views[i], topRowFirst);
+            EXPECT_EQ(drawn(), quadrants);
             expectQuadrantsOnScreen();
-            EXPECT_EQ(coordinator->counters().uploads, 1u);
         }
     }
 }
@@ -139,8 +128,6 @@ TEST_F(MetalTextureViewTest, RedrawsWhenResizedOrExposedAndOtherwiseNot) {
         if (hideAndShow) window->hide(), window->show();
         EXPECT_EQ(drawsAbove(before.draws, redraws ? 10000 : 1000), redraws);
         expectQuadrantsOnScreen();
-        EXPECT_EQ(samples(picture()), quadrants);
-        EXPECT_EQ(picture().size(), view->size());
         EXPECT_EQ(coordinator->counters().uploads, before.uploads);
     }
 }
@@ -149,21 +136,17 @@ TEST_F(MetalTextureViewTest, RedrawsWhenResizedOrExposedAndOtherwiseNot) {
 // whole and opaque, with the uploads and GL textures (made only for a new size) so far.
 TEST_F(MetalTextureViewTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOnes) {
     show(nullptr, QSize(240, 120));
-    expectEverywhere(picture(), black);
+    EXPECT_EQ(drawn(), everywhere(black));
     for (const auto& [size, solid, again, uploads, allocations] :
          {std::tuple{QSize(64, 48), std::optional{teal}, false, 1u, 1u},
           std::tuple{QSize(200, 100), std::optional<Colour>{}, false, 2u, 2u},
           std::tuple{QSize(200, 100), std::optional{plum}, false, 3u, 2u},
           std::tuple{QSize(200, 100), std::optional{plum}, true, 3u, 2u},
           std::tuple{QSize(30, 20), std::optional<Colour>{}, false, 4u, 3u}}) {
-        const uint64_t drawn = draws();
+        const uint64_t drawnBefore = draws();
         handOver(again ? coordinator->texture() : texture(size, solid));
-        ASSERT_TRUE(drawsAbove(drawn));
-        if (solid) {
-            expectEverywhere(picture(), *solid);
-        } else {
-            EXPECT_EQ(samples(picture()), quadrants);
-        }
+        ASSERT_TRUE(drawsAbove(drawnBefore));
+        EXPECT_EQ(drawn(), solid ? everywhere(*solid) : quadrants);
         EXPECT_EQ(coordinator->counters().uploads, uploads);
         EXPECT_EQ(coordinator->counters().textureAllocations, allocations);
     }
@@ -175,7 +158,58 @@ TEST_F(MetalTextureViewTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOn
     ASSERT_TRUE(drawsAbove(before.draws));
     EXPECT_FALSE(drawsAbove(before.draws + 1, 1000)) << "drawn twice";
     EXPECT_EQ(coordinator->counters().uploads, before.uploads + 1);
-    expectEverywhere(picture(), plum);
+    EXPECT_EQ(drawn(), everywhere(plum));
+}
+
+// A preview that cannot draw says why to its owner, once: the GL compiler or linker log, or the
+// missing part. What the owner does with it (the application stops) is its own business.
+TEST_F(MetalTextureViewTest, AFailureIsReportedOnceWithItsReason) {
+    // A function of the library, what replaces it (nullptr: none), and the reason, as a pattern.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"textureVertexShader", "#version 330 core\nvoid main() { gl_Position = ; }\n",
+         "textureVertexShader did not compile: .*0:2\\([0-9]+\\): error: .*"},
+        {"textureFragmentShader",
+         "#version 330 core\nout vec4 colour;\nvoid main() { colour = undefinedThing; }\n",
+         "textureFragmentShader did not compile: .*0:3\\([0-9]+\\): error: .*undefinedThing.*"},
+        // Compiles, but takes its input as another type than the vertex function gives it.
+        {"textureFragmentShader",
+         "#version 330 core\nin vec3 textureCoordinate;\nout vec4 colour;\n"
+         "void main() { colour = vec4(textureCoordinate, 1.0); }\n",
+         "the preview program did not link: .*error: .*textureCoordinate.*"},
+        {"textureFragmentShader", nullptr,
+         "no function textureFragmentShader in the shader library"},
+    };
+    for (const auto& [function, source, reason] : cases) {
+        auto functions = ShaderLibrary::defaultLibrary()->functions();
+        functions.erase(function);
+        if (source) functions.emplace(function, source);
+        const auto coordinator = Coordinator::make(device, nullptr, ShaderLibrary(functions));
+        ASSERT_TRUE(coordinator);
+        std::vector<std::string> reasons;
+        const MetalTextureView value{device->newTexture(8, 8), device};
+        const std::unique_ptr<QWidget> view(
+            value.makeNSView(coordinator, [&](const std::string& why) { reasons.push_back(why); }));
+        value.updateNSView(view.get(), *coordinator);
+        view->resize(64, 64);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !reasons.empty(); }, 30000)) << reason;
+        value.updateNSView(view.get(), *coordinator);  // a later draw is no second report
+        QTest::qWait(0);
+        ASSERT_EQ(reasons.size(), 1u);
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(reason),
+                                         QRegularExpression::DotMatchesEverythingOption);
+        EXPECT_TRUE(pattern.match(QString::fromStdString(reasons[0])).hasMatch()) << reasons[0];
+    }
 }
 
 }  // namespace
+
+// The format is the default before the application exists.
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QApplication application(argc, argv);
+    const int status = RUN_ALL_TESTS();
+    keepGlDriversLoaded();
+    return status;
+}

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "receiver/TextureReceiver.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/OpenDescriptors.h"
@@ -30,22 +27,17 @@ inline std::vector<uint8_t> textureBytes(const gpu::Texture& texture) {
 struct ReceiverHarness {
     explicit ReceiverHarness(SharedFrameWriter::Options options = {}, bool createFiles = true)
         : fakes(dir.path()) {
-        std::string failure;
         if (createFiles) writer = SharedFrameWriter::create(dir.path(), options, failure);
     }
 
     std::shared_ptr<TextureReceiver> makeReceiver() {
-        receiver = TextureReceiver::create(device, fakes.platform());
-        if (receiver) receiver->objectWillChange.connect([this] { ++willChangeCount; });
-        return receiver;
+        return receiver = TextureReceiver::create(device, fakes.platform());
     }
 
-    // Writes a quadrant frame of the given size, rows `bytesPerRow` apart (0: tightly packed).
-    std::vector<uint8_t> writeFrame(uint32_t number, uint32_t width, uint32_t height,
-                                    uint32_t bytesPerRow = 0) {
-        if (bytesPerRow == 0) bytesPerRow = width * 4;
-        auto pixels = TestPattern::quadrants(width, height, bytesPerRow);
-        writer->writeFrame(number, width, height, bytesPerRow, pixels.data());
+    // Writes a quadrant frame of the given size, tightly packed, and returns its pixels.
+    std::vector<uint8_t> writeFrame(uint32_t number, uint32_t width, uint32_t height) {
+        auto pixels = TestPattern::quadrants(width, height, width * 4);
+        writer->writeFrame(number, width, height, width * 4, pixels.data());
         return pixels;
     }
     // The current texture's bytes; none without one.
@@ -61,5 +53,5 @@ struct ReceiverHarness {
     std::shared_ptr<gpu::Device> device = gpu::Device::create();
     std::unique_ptr<SharedFrameWriter> writer;
     std::shared_ptr<TextureReceiver> receiver;
-    int willChangeCount = 0;
+    std::string failure;  // a writer's
 };

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <chrono>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,116 +14,144 @@
 // A run loop whose jobs and ticks run only when the test says so.
 class FakeRunLoop : public RunLoop {
   public:
-    void post(std::function<void()> job) override { jobs.push_back(std::move(job)); }
-    std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds interval,
-                                                      std::function<void()> tick) override;
+    void post(std::function<void()> job) override { jobs_.push_back(std::move(job)); }
+    std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds,
+                                                      std::function<void()> tick) override {
+        timers_.push_back(std::make_shared<Timer>(Timer{std::move(tick)}));
+        return std::make_unique<Handle>(timers_.back());
+    }
     // Descriptors are the real loops' business: none here.
     std::unique_ptr<DescriptorWatch> watchReadable(int, std::function<void()>) override {
         return nullptr;
     }
 
-    // Runs the jobs queued so far (and any they queue); returns how many ran.
-    size_t runPendingJobs();
-    // Fires every live timer once.
-    void tickTimers();
-    size_t liveTimers() const;
-
-    std::deque<std::function<void()>> jobs;
-    std::vector<std::chrono::nanoseconds> scheduledIntervals;
-    bool refuseTimers = false;
+    void runPendingJobs() {  // the front job is taken out before it runs: it may post more
+        for (; !jobs_.empty(); jobs_.pop_front()) std::exchange(jobs_.front(), nullptr)();
+    }
+    void tickTimers() {  // every live timer once
+        for (const auto& timer : std::vector(timers_)) {
+            if (timer->live) timer->tick();
+        }
+    }
+    size_t liveTimers() const {
+        return std::ranges::count_if(timers_, [](const auto& timer) { return timer->live; });
+    }
 
   private:
-    struct TimerState {
+    struct Timer {
         std::function<void()> tick;
-        bool valid = true;
+        bool live = true;
     };
-    class Timer;
-    std::vector<std::shared_ptr<TimerState>> timers_;
+    struct Handle : RepeatingTimer {
+        explicit Handle(std::shared_ptr<Timer> timer) : timer(std::move(timer)) {}
+        ~Handle() override { invalidate(); }
+        void invalidate() override { timer->live = false; }
+        std::shared_ptr<Timer> timer;
+    };
+    std::deque<std::function<void()>> jobs_;
+    std::vector<std::shared_ptr<Timer>> timers_;
 };
 
 class FakeNotificationCenter : public NotificationCenter {
   public:
-    bool addObserver(const void* observer, const std::string& name, std::function<void()> callback,
-                     std::string& failure) override;
-    void removeObserver(const void* observer) override;
-    // Delivers a notification to every registration for `name`.
-    void post(const std::string& name);
+    bool addObserver(const void*, const std::string&, std::function<void()>,
+                     std::string& failure) override {
+        failure = refuseWith.value_or("");
+        return !refuseWith;
+    }
+    void removeObserver(const void* observer) override { removals.push_back(observer); }
 
     std::optional<std::string> refuseWith;
-    std::multimap<const void*, std::pair<std::string, std::function<void()>>> registrations;
     std::vector<const void*> removals;
 };
 
+// The host's folder, found only for the host's group.
 class FakeContainerLocator : public ContainerLocator {
   public:
-    explicit FakeContainerLocator(std::optional<std::filesystem::path> directory)
-        : directory_(std::move(directory)) {}
+    explicit FakeContainerLocator(std::optional<std::filesystem::path> folder) : folder_(folder) {}
     std::optional<std::filesystem::path> containerDirectory(std::string_view group) override {
-        askedFor = std::string(group);
-        return directory_;
+        return group == "group.com.lumetra.visualizer" ? folder_ : std::nullopt;
     }
-    std::string askedFor;
 
   private:
-    std::optional<std::filesystem::path> directory_;
+    std::optional<std::filesystem::path> folder_;
 };
 
-class FakeClock : public Clock {
-  public:
+struct FakeClock : Clock {
     double now() override { return time; }
     double time = 1000.0;
 };
 
-// Records every log line and every relay call into one ordered journal, so that tests can check
-// the order of log lines against server calls.
-class Journal {
-  public:
+// Log lines and relay calls ("relay: ...") in one ordered record, to check the one against the
+// other.
+struct Journal {
     std::vector<std::string> entries;
-    std::vector<std::string> logLines() const;
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> lines;
+        std::ranges::copy_if(entries, std::back_inserter(lines),
+                             [](const auto& entry) { return !entry.starts_with("relay:"); });
+        return lines;
+    }
 };
 
-class RecordingLog : public LogSink {
-  public:
-    explicit RecordingLog(std::shared_ptr<Journal> journal) : journal_(std::move(journal)) {}
-    void line(std::string_view text) override { journal_->entries.emplace_back(text); }
-
-  private:
-    std::shared_ptr<Journal> journal_;
+struct RecordingLog : LogSink {
+    explicit RecordingLog(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
+    void line(std::string_view text) override { journal->entries.emplace_back(text); }
+    std::shared_ptr<Journal> journal;
 };
 
 struct Publication {
     std::shared_ptr<gpu::Texture> texture;
     gpu::Rect region;
     bool flipped = false;
-    bool committed = false;
+    bool committed = false;  // once the command buffer it was encoded on ran
 };
+using Publications = std::vector<std::shared_ptr<Publication>>;
 
 class RecordingRelayFactory : public RelayServerFactory {
   public:
-    explicit RecordingRelayFactory(std::shared_ptr<Journal> journal)
-        : journal_(std::move(journal)) {}
-    Result create(const std::string& name, std::shared_ptr<gpu::Device> device) override;
+    explicit RecordingRelayFactory(std::shared_ptr<Journal> journal) : journal_(journal) {}
+    Result create(const std::string& name, std::shared_ptr<gpu::Device>) override {
+        journal_->entries.push_back("relay: create " + name);
+        return Result{std::make_unique<Relay>(journal_, publications), failure};
+    }
 
     std::string failure;  // when set, creation reports it
-    std::vector<std::string> createdNames;
-    std::shared_ptr<std::vector<std::shared_ptr<Publication>>> publications =
-        std::make_shared<std::vector<std::shared_ptr<Publication>>>();
+    std::shared_ptr<Publications> publications = std::make_shared<Publications>();
 
   private:
+    struct Relay : RelayServer {
+        Relay(std::shared_ptr<Journal> journal, std::shared_ptr<Publications> publications)
+            : journal(std::move(journal)), publications(std::move(publications)) {}
+        ~Relay() override { journal->entries.push_back("relay: destroyed"); }
+        void publishFrameTexture(std::shared_ptr<gpu::Texture> texture, gpu::CommandBuffer& buffer,
+                                 gpu::Rect region, bool flipped) override {
+            auto made = std::make_shared<Publication>(Publication{texture, region, flipped});
+            publications->push_back(made);
+            journal->entries.push_back("relay: publish");
+            buffer.encode([made] { made->committed = true; });
+        }
+        void stop() override { journal->entries.push_back("relay: stop"); }
+        std::shared_ptr<Journal> journal;
+        std::shared_ptr<Publications> publications;
+    };
     std::shared_ptr<Journal> journal_;
 };
 
 // A complete set of fakes, wired to one journal.
 struct FakePlatform {
-    explicit FakePlatform(std::optional<std::filesystem::path> container);
-    ReceiverPlatform platform() const;
+    explicit FakePlatform(std::optional<std::filesystem::path> container)
+        : containers(std::make_shared<FakeContainerLocator>(container)) {}
+    ReceiverPlatform platform() const {
+        return {runLoop, notifications, containers, clock, std::make_shared<RecordingLog>(journal),
+                relay};
+    }
 
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<FakeRunLoop> runLoop = std::make_shared<FakeRunLoop>();
     std::shared_ptr<FakeNotificationCenter> notifications =
         std::make_shared<FakeNotificationCenter>();
-    std::shared_ptr<FakeContainerLocator> containers;
+    std::shared_ptr<ContainerLocator> containers;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>(journal);
     std::shared_ptr<RecordingRelayFactory> relay = std::make_shared<RecordingRelayFactory>(journal);
 };

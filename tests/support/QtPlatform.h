@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include "core/ReceiverPlatform.h"
 #include "platform/DBusNotificationCenter.h"
 #include "platform/QtRunLoop.h"
@@ -11,10 +9,10 @@
 // The real platform adapters, with the test's own log and relay.
 inline ReceiverPlatform qtPlatform(std::shared_ptr<LogSink> log,
                                    std::shared_ptr<RelayServerFactory> relay) {
-    return ReceiverPlatform{std::make_shared<QtRunLoop>(),
-                            std::make_shared<DBusNotificationCenter>(),
-                            std::make_shared<XdgContainerLocator>(),
-                            std::make_shared<SteadyClock>(),
-                            std::move(log),
-                            std::move(relay)};
+    return {std::make_shared<QtRunLoop>(),
+            std::make_shared<DBusNotificationCenter>(),
+            std::make_shared<XdgContainerLocator>(),
+            std::make_shared<SteadyClock>(),
+            log,
+            relay};
 }

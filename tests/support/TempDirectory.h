@@ -1,12 +1,20 @@
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 
-// A fresh directory under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDirectory {
   public:
-    TempDirectory();
-    ~TempDirectory();
+    TempDirectory() {
+        std::string name = (std::filesystem::temp_directory_path() / "lmv-test-XXXXXX").string();
+        if (::mkdtemp(name.data())) path_ = name;
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
     const std::filesystem::path& path() const { return path_; }
