@@ -1,4 +1,5 @@
-// The window's layout and texts over a fake receiver state and over a real receiver.
+// The window's layout and texts over a fake receiver state, and the whole application beside a
+// host that is already writing.
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -127,10 +128,6 @@ class ContentViewTest : public QObject {
         QVERIFY(view.frameGeometry().size().boundedTo(room) == view.frameGeometry().size());
 
         // The frame already in the file is on screen at once, upright.
-        QCOMPARE(labelText(view, "stateLabel"), "Connected");
-        QCOMPARE(labelText(view, "frameLabel"), "Frame #1");
-        QCOMPARE(labelText(view, "rateLabel"), "0.0 fps");
-        QCOMPARE(labelText(view, "sizeLabel"), "640×360");
         const auto shows = [&](double f, TestPattern::Bgra p) {
             return near(previewAt(view, f, f), QColor(p.r, p.g, p.b));
         };
@@ -142,15 +139,7 @@ class ContentViewTest : public QObject {
             QVERIFY2(shows(0.25, TestPattern::topLeft) && shows(0.75, TestPattern::bottomRight),
                      change.c_str());
         }
-
-        // Later frames arrive through the real timer and notification path.
-        QVERIFY(writer->writeFrame(2, 640, 360, 640 * 4, pixels.data()));
-        QTRY_COMPARE(labelText(view, "frameLabel"), "Frame #2");
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
-
-        // The German texts are built into the program and taken up by a shown window.
-        const Translations german(QLocale(QLocale::German, QLocale::Germany));
-        QTRY_COMPARE(labelText(view, "stateLabel"), "Verbunden");
     }
 
     void previewGeometry_data() {
