@@ -62,12 +62,12 @@ TEST(StdoutLogSink, LinesNeverWaitForAStoppedReaderAndTheDroppedOnesAreCountedIn
     // What must have come out, given which numbered lines did: each once, in order, and before
     // each later one and before the last line the count of those left out.
     std::string expected;
-    size_t next = 0, notices = 0;
+    size_t next = 0;
     const auto countDroppedUpTo = [&](size_t number) {
-        if (number == next) return;
-        expected += "⚠️ Log lines dropped while standard output was blocked: " +
-                    std::to_string(number - next) + '\n';
-        ++notices;
+        if (number > next) {
+            expected += "⚠️ Log lines dropped while standard output was blocked: " +
+                        std::to_string(number - next) + '\n';
+        }
     };
     for (size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
          start = end + 1) {
@@ -79,13 +79,8 @@ TEST(StdoutLogSink, LinesNeverWaitForAStoppedReaderAndTheDroppedOnesAreCountedIn
         next = number + 1;
     }
     countDroppedUpTo(total);
-    expected += "🛑 Syphon server stopped\n";
-    EXPECT_GE(notices, 1u);
-    const size_t differ =
-        std::mismatch(received.begin(), received.end(), expected.begin(), expected.end()).first -
-        received.begin();
-    EXPECT_EQ(received.size(), expected.size());
-    EXPECT_EQ(differ, received.size()) << "from: " << received.substr(differ, 300);
+    EXPECT_NE(expected.find("dropped"), std::string::npos) << "the pipe and the queue never filled";
+    EXPECT_EQ(received, expected + "🛑 Syphon server stopped\n");
 }
 
 TEST(StdoutLogSink, AReaderThatHasGoneCostsTheLineNotTheProcess) {
