@@ -192,7 +192,7 @@ TEST_F(RelayTest, SizeChangeCommitAndWithdrawalLeaveNoDescriptorOpen) {
 // (with-daemons.sh --no-pipewire) the application runs on and says why; the daemon comes, goes (by
 // SIGTERM, then SIGKILL) and comes back, and the relay follows, logging each change once.
 TEST_F(RelayTest, DaemonComingAndGoingIsFollowedWhilePaddedHostFramesReachAGstClient) {
-    ReceiverHarness h;
+    ReceiverHarness h({}, Start::files);
     auto platform = h.fakes.platform();
     platform.relay = std::make_shared<PipeWireRelayFactory>(log, std::make_shared<QtRunLoop>());
     auto receiver = TextureReceiver::create(device, platform);
