@@ -15,19 +15,13 @@ inline const std::string listening = "📡 Listening for frames from Lumetra..."
 inline const std::string timerStarted = "⏱️ Polling timer started (60Hz)";
 inline const std::string serverStopped = "🛑 Syphon server stopped";
 
-// The texture's bytes as tightly packed rows.
-inline std::vector<uint8_t> textureBytes(const gpu::Texture& texture) {
-    std::vector<uint8_t> bytes(size_t{texture.width()} * texture.height() * 4);
-    texture.getBytes(bytes.data(), texture.width() * 4,
-                     gpu::Region::make2D(0, 0, texture.width(), texture.height()), 0);
-    return bytes;
-}
-
-// A host folder, its writer, the fakes and a receiver over them.
+// A host folder, its writer, the fakes and a receiver over them, made as far as `start` says.
+enum class Start { empty, files, running };
 struct ReceiverHarness {
-    explicit ReceiverHarness(SharedFrameWriter::Options options = {}, bool createFiles = true)
+    explicit ReceiverHarness(SharedFrameWriter::Options options = {}, Start start = Start::running)
         : fakes(dir.path()) {
-        if (createFiles) writer = SharedFrameWriter::create(dir.path(), options, failure);
+        if (start != Start::empty) writer = SharedFrameWriter::create(dir.path(), options, failure);
+        if (start == Start::running && !makeReceiver()) ADD_FAILURE() << "no receiver";
     }
 
     std::shared_ptr<TextureReceiver> makeReceiver() {
@@ -40,10 +34,13 @@ struct ReceiverHarness {
         writer->writeFrame(number, width, height, width * 4, pixels.data());
         return pixels;
     }
-    // The current texture's bytes; none without one.
-    std::vector<uint8_t> shown() const {
-        const auto& texture = receiver->currentTexture();
-        return texture ? textureBytes(*texture) : std::vector<uint8_t>{};
+    // The bytes of `texture`, by default the current one, as tightly packed rows; none without one.
+    std::vector<uint8_t> shown(std::shared_ptr<gpu::Texture> texture = {}) const {
+        if (!texture && !(texture = receiver->currentTexture())) return {};
+        std::vector<uint8_t> bytes(size_t{texture->width()} * texture->height() * 4);
+        const auto all = gpu::Region::make2D(0, 0, texture->width(), texture->height());
+        texture->getBytes(bytes.data(), texture->width() * 4, all, 0);
+        return bytes;
     }
 
     Lines logLines() const { return fakes.journal->logLines(); }

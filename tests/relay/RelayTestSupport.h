@@ -28,8 +28,7 @@ inline void spinFor(std::chrono::milliseconds duration) {
     loop.exec();
 }
 
-// Runs the Qt event loop (and with it the relay's PipeWire loop) until `done` holds; false when
-// `limit` passes first. The limit only keeps a broken run from hanging.
+// Runs the Qt event loop (and the relay's with it) until `done`; false when `limit` passes first.
 inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (; !done(); spinFor(5ms))
