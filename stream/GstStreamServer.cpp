@@ -106,8 +106,7 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
         std::string(
             "appsrc name=source is-live=true format=time do-timestamp=true block=false "
             "max-bytes=0 ! videoconvert ! videoscale ! ") +
-        (settings.fps ? "videorate drop-only=true ! " : "") + raw + " ! " +
-        encoderDescription(keyInterval) +
+        (settings.fps ? "videorate ! " : "") + raw + " ! " + encoderDescription(keyInterval) +
         " ! video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 "
         "! mpegtsmux alignment=7 ! srtsink name=sink wait-for-connection=false sync=false";
 
@@ -126,7 +125,11 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     // The borrowed elements live as long as the pipeline, which holds them.
     gst_object_unref(server->source_);
     gst_object_unref(server->encoder_);
-    g_object_set(sink, "uri", settings.uri.c_str(), nullptr);
+    // GStreamer calls out unless told otherwise; ours listens unless told otherwise.
+    std::string uri = settings.uri;
+    if (uri.find("mode=") == std::string::npos)
+        uri += (uri.find('?') == std::string::npos ? "?" : "&") + std::string("mode=listener");
+    g_object_set(sink, "uri", uri.c_str(), nullptr);
     g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), server.get());
     g_signal_connect(sink, "caller-removed", G_CALLBACK(onCallerRemoved), server.get());
     gst_object_unref(sink);
@@ -140,6 +143,7 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
                 gst_message_parse_error(message, &problem, nullptr);
                 auto* self = static_cast<GstStreamServer*>(data);
                 std::string text = problem ? problem->message : "unknown error";
+                if (!text.empty() && text.back() == '.') text.pop_back();
                 g_clear_error(&problem);
                 self->postToMain([self, text] { self->onError(text); });
             }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The network stream's cost: the application's extra CPU while it streams 720p60 to a client on
-# this machine, against gst-launch-1.0 encoding a 720p60 test picture with the same pipeline in
-# the same run (its picture's own cost taken off). Prints `name: value` lines.
+# this machine, against gst-launch-1.0 encoding the same frames (taken from the application's
+# PipeWire relay) with the same pipeline in the same run, the cost of taking them taken off.
+# Prints `name: value` lines.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -33,18 +34,19 @@ client() { ffmpeg -nostdin -loglevel quiet -i "$uri?mode=caller" -f null - & }
 "$root/build/bin/lumetra-sim" --size 1280x720 --rate 60 >"$log/sim.log" 2>&1 &
 "$root/build/bin/lm-vuzadivirur" >"$log/app.log" 2>&1 & app=$!
 plain=$(cpu $app); kill $app; wait $app || true
-"$root/build/bin/lm-vuzadivirur" --stream "$uri?mode=listener" >"$log/app-stream.log" 2>&1 & app=$!
+"$root/build/bin/lm-vuzadivirur" --stream "$uri?mode=listener" ${LMV_STREAM_ARGS:-} >"$log/app-stream.log" 2>&1 & app=$!
 sleep 1; client
 streaming=$(cpu $app); kill $app; wait $app || true
 
-picture="videotestsrc is-live=true pattern=ball ! video/x-raw,format=BGRA,width=1280,height=720,framerate=60/1"
-gst-launch-1.0 -q $picture ! fakesink sync=true & gst=$!
+"$root/build/bin/lm-vuzadivirur" >"$log/app-relay.log" 2>&1 & app=$!
+sleep 2
+gst-launch-1.0 -q pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw ! fakesink & gst=$!
 pictureOnly=$(cpu $gst); kill $gst; wait $gst || true
-gst-launch-1.0 -q $picture ! $encode & gst=$!
+gst-launch-1.0 -q pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw ! $encode & gst=$!
 sleep 1; client
 gstStreaming=$(cpu $gst)
 
 echo "stream_app_cpu_720p60_percent: $plain -> $streaming"
-echo "stream_gst_cpu_720p60_percent: $gstStreaming (its test picture alone: $pictureOnly)"
+echo "stream_gst_cpu_720p60_percent: $gstStreaming (taking the frames alone: $pictureOnly)"
 echo "stream_cpu_vs_gst_720p60: $(echo "scale=2; ($streaming - $plain) / ($gstStreaming - $pictureOnly)" | bc)"
 grep -c "📡 Stream client connected" "$log/app-stream.log" | sed 's/^/stream_clients_seen: /'
