@@ -186,10 +186,11 @@ void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
     }
     if (texture->width() != width_ || texture->height() != height_) {
         // A new size goes in order with the frames; the encoder starts over with a key frame.
+        // BGRx: H.264 carries no alpha, and videoconvert has a fast path from it, not from BGRA.
         width_ = texture->width();
         height_ = texture->height();
         GstCaps* caps = gst_caps_new_simple(
-            "video/x-raw", "format", G_TYPE_STRING, "BGRA", "width", G_TYPE_INT, gint(width_),
+            "video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, gint(width_),
             "height", G_TYPE_INT, gint(height_), "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
         gst_app_src_set_caps(GST_APP_SRC(source_), caps);
         gst_caps_unref(caps);
