@@ -6,10 +6,14 @@
 #include <QSurfaceFormat>
 #include <QWindow>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
+#include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
 #include "platform/DBusNotificationCenter.h"
@@ -31,7 +35,8 @@ constexpr std::string_view fatalLocation = "LMVuzadivirur/ContentView";
 constexpr std::string_view noDevice = "Metal is not supported on this device";
 
 constexpr const char* usage =
-    "Usage: lm-vuzadivirur [--help] [--version]\n"
+    "Usage: lm-vuzadivirur [--help] [--version] [--stream srt://HOST:PORT[?...]]\n"
+    "                      [--stream-size WxH] [--stream-fps N]\n"
     "\n"
     "Shows the frames Lumetra writes into $XDG_RUNTIME_DIR/group.com.lumetra.visualizer/ in a\n"
     "live preview window, relays them to other applications as the PipeWire camera\n"
@@ -39,7 +44,32 @@ constexpr const char* usage =
     "Log lines go to standard output. SIGINT and SIGTERM quit cleanly.\n"
     "\n"
     "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n";
+    "  --version  show the version and exit\n"
+    "  --stream srt://HOST:PORT[?mode=listener|caller][&passphrase=...]\n"
+    "             also send the frames as H.264 in MPEG-TS over SRT, which OBS, VLC and\n"
+    "             ffmpeg open; a listener (the default) waits for clients on HOST:PORT,\n"
+    "             a caller connects to a listener there; a passphrase (10 to 79\n"
+    "             characters) encrypts the stream\n"
+    "  --stream-size WxH  scale the stream to W by H pixels (default: the host's size)\n"
+    "  --stream-fps N     send at most N frames a second (default: the host's rate)\n"
+    "\n"
+    "The same settings may stand as stream=..., stream-size=... and stream-fps=... lines in\n"
+    "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"
+    "line wins.\n";
+
+// The user's stream configuration file.
+std::filesystem::path configFile() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path folder;
+    if (config && config[0] == '/')
+        folder = config;
+    else if (home && home[0] == '/')
+        folder = std::filesystem::path(home) / ".config";
+    else
+        return {};
+    return folder / "lm-vuzadivirur" / "lm-vuzadivirur.conf";
+}
 
 // The window's first size: the usual one where the screen's available area leaves room for it
 // and its frame, else as much as fits, never below the content's minimum.
@@ -73,6 +103,24 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
             return 0;
         }
     }
+    StreamSettings stream;
+    std::string failure;
+    const std::filesystem::path file = configFile();
+    bool valid = file.empty() || stream.applyFile(file, failure);
+    for (int i = 1; valid && i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (option.substr(0, 8) != "--stream") continue;
+        if (i + 1 >= argc) {
+            failure = std::string(option) + " needs a value";
+            valid = false;
+            break;
+        }
+        valid = stream.apply(option.substr(2), argv[++i], failure);
+    }
+    if (!valid) {
+        std::fprintf(stderr, "lm-vuzadivirur: %s\n", failure.c_str());
+        return 2;
+    }
 
     // Before the application object, so that every GL context shares the preview's format.
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
@@ -86,7 +134,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
     const Translations translations(QLocale::system());
     {
-        LMVuzadivirurApp app;
+        LMVuzadivirurApp app(stream);
         QApplication::exec();
     }
     // A pending notification job still holds the receiver: it runs its check, then the
@@ -95,21 +143,26 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     return 0;
 }
 
-ReceiverPlatform LMVuzadivirurApp::makePlatform() {
+ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
     // One log for the receiver, its relay and the snapshot export.
     auto runLoop = std::make_shared<QtRunLoop>();
     auto log = std::make_shared<StdoutLogSink>();
+    std::shared_ptr<RelayServerFactory> relay =
+        std::make_shared<PipeWireRelayFactory>(log, runLoop);
+    if (!stream.uri.empty())
+        relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
                             std::make_shared<DBusNotificationCenter>(),
                             std::make_shared<XdgContainerLocator>(),
                             std::make_shared<SteadyClock>(),
                             log,
-                            std::make_shared<PipeWireRelayFactory>(log, runLoop)};
+                            relay};
 }
 
-LMVuzadivirurApp::LMVuzadivirurApp() : device_(gpu::Device::systemDefault()) {
+LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
+    : device_(gpu::Device::systemDefault()) {
     if (!device_) fatalReport(fatalLocation, noDevice);
-    const ReceiverPlatform platform = makePlatform();
+    const ReceiverPlatform platform = makePlatform(stream);
     receiver_ = TextureReceiver::create(device_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,

@@ -5,6 +5,7 @@
 
 #include "app/ContentView.h"
 #include "core/ReceiverPlatform.h"
+#include "stream/StreamSettings.h"
 
 class TextureReceiver;
 
@@ -15,7 +16,8 @@ class LMVuzadivirurApp {
     Q_DECLARE_TR_FUNCTIONS(LMVuzadivirurApp)
 
   public:
-    // The program entry: `--help` and `--version` answer and return; otherwise it runs the
+    // The program entry: `--help` and `--version` answer and return, malformed stream settings
+    // are one line on standard error and status 2; otherwise it runs the
     // application's event loop with its window until the window is closed (and no save dialog is
     // open and no save under way), the application quits, or SIGINT or SIGTERM arrives, then
     // tears the window and its receiver down and returns 0.
@@ -23,12 +25,13 @@ class LMVuzadivirurApp {
 
     // The receiver's platform on Linux: the Qt main loop with a timerfd timer, the D-Bus session
     // bus, the XDG runtime folder, the steady clock, standard output, and the PipeWire relay
-    // logging to the same output. Call it on the main thread once the Qt application exists.
-    static ReceiverPlatform makePlatform();
+    // logging to the same output, and the network stream beside the relay when `stream` has an
+    // address. Call it on the main thread once the Qt application exists.
+    static ReceiverPlatform makePlatform(const StreamSettings& stream = {});
 
     // Makes and shows the window. Stops the process when the device or the receiver cannot be
     // had.
-    LMVuzadivirurApp();
+    explicit LMVuzadivirurApp(const StreamSettings& stream = {});
     ~LMVuzadivirurApp();
     LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
     LMVuzadivirurApp& operator=(const LMVuzadivirurApp&) = delete;

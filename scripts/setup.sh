@@ -10,6 +10,8 @@ packages=(
   qt6-wayland weston  # native Wayland; the window tests on a headless compositor
   libgtest-dev libgmock-dev libbenchmark-dev
   gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the network stream
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav ffmpeg  # SRT, TS, x264; its clients
   clang libclang-rt-14-dev procps
   imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
 )

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/LogSink.h"
+#include "core/RelayServer.h"
+#include "core/RunLoop.h"
+#include "stream/StreamSettings.h"
+
+typedef struct _GstElement GstElement;
+
+// Sends the frames as H.264 in MPEG-TS over SRT through a GStreamer pipeline. Each frame's
+// texture goes in as it is, without a copy, and is held until GStreamer lets it go; conversion,
+// scaling, encoding and sending run on GStreamer's threads. A frame that finds the encoder still
+// busy with two earlier ones is dropped and counted. Everything else runs on the main thread.
+class GstStreamServer : public RelayServer {
+  public:
+    // None, with `failure` naming the missing piece and its Debian package, when GStreamer or one
+    // of the elements is missing.
+    static std::unique_ptr<GstStreamServer> create(const StreamSettings& settings,
+                                                   std::shared_ptr<LogSink> log,
+                                                   std::shared_ptr<RunLoop> runLoop,
+                                                   std::string& failure);
+    ~GstStreamServer() override;
+    GstStreamServer(const GstStreamServer&) = delete;
+    GstStreamServer& operator=(const GstStreamServer&) = delete;
+
+    // Takes `texture` as stored (row 0 on top), whole.
+    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
+                             bool flipped) override;
+    void stop() override;
+
+    uint64_t droppedFrames() const { return droppedTotal_; }
+
+    // Use create(); this makes a server without a pipeline.
+    GstStreamServer(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop);
+
+  private:
+    void push(const std::shared_ptr<gpu::Texture>& texture);
+    void onError(const std::string& message);
+    void onTick();
+    // Runs on GStreamer's threads: hands `job` to the main thread, unless the server is gone.
+    void postToMain(std::function<void()> job);
+    static void onCallerAdded(GstElement*, int, void* address, GstStreamServer* self);
+    static void onCallerRemoved(GstElement*, int, void* address, GstStreamServer* self);
+
+    std::shared_ptr<LogSink> log_;
+    std::shared_ptr<RunLoop> runLoop_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    GstElement* pipeline_ = nullptr;  // owned; released in the destructor
+    GstElement* source_ = nullptr;    // borrowed from the pipeline
+    GstElement* encoder_ = nullptr;   // borrowed from the pipeline
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    bool stopped_ = false;
+    bool restartDue_ = false;
+    bool errorLogged_ = false;
+    int ticksThisMinute_ = 0;
+    uint64_t droppedThisMinute_ = 0;
+    uint64_t droppedTotal_ = 0;
+    std::unique_ptr<RepeatingTimer> timer_;
+};

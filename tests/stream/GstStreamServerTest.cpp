@@ -1,0 +1,110 @@
+// The network stream seen by real clients on this machine: ffmpeg and GStreamer's srtsrc.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "platform/QtRunLoop.h"
+#include "stream/GstStreamServer.h"
+#include "tests/relay/RelayTestSupport.h"
+#include "tests/support/Fakes.h"
+
+using namespace relaytest;
+
+namespace {
+
+QString freeAddress() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return QString("srt://127.0.0.1:%1?mode=").arg(ntohs(address.sin_port));
+}
+
+std::unique_ptr<GstStreamServer> serve(const QString& uri, std::shared_ptr<Journal> journal) {
+    std::string failure;
+    auto log = std::make_shared<RecordingLog>(journal);
+    auto server =
+        GstStreamServer::create({uri.toStdString()}, log, std::make_shared<QtRunLoop>(), failure);
+    EXPECT_TRUE(server) << failure;
+    return server;
+}
+
+// A client that writes each decoded frame, as BGRA, into a file of its own.
+struct Client {
+    Client(const QString& program, QStringList arguments, const QString& output = "") {
+        process.start(program, arguments << output + folder.filePath("%06d.raw"));
+    }
+    ~Client() { process.terminate(), process.waitForFinished(); }
+    // Whether its last whole frame is the test picture at `width` x `height`, within the codec's
+    // tolerance: a mean error under 8 per colour channel.
+    bool shows(uint32_t width, uint32_t height) {
+        const auto files = QDir(folder.path()).entryList(QDir::Files, QDir::Name);
+        QFile file(folder.filePath(files.value(files.size() - 2)));  // the last may be partial
+        const auto want = TestPattern::quadrants(width, height, width * 4);
+        const QByteArray frame = file.open(QIODevice::ReadOnly) ? file.readAll() : "";
+        int64_t error = 0;
+        for (size_t i = 0; i < want.size() && i < size_t(frame.size()); ++i)
+            error += i % 4 == 3 ? 0 : std::abs(uint8_t(frame[i]) - want[i]);
+        return frame.size() == qsizetype(want.size()) && error < int64_t(want.size()) * 6;
+    }
+    // Sends the test picture through `server` about every 10 ms until this client shows it or
+    // ends; whether it shows it.
+    bool receives(RelayServer* server, uint32_t width, uint32_t height) {
+        const auto texture = patternTexture(*gpu::Device::create(), width, height);
+        const auto ended = [&] {
+            return shows(width, height) || process.state() == QProcess::NotRunning;
+        };
+        spinUntil([&] { return !server || (publish(*server, texture), ended()); }, 60s);
+        return shows(width, height);
+    }
+    QTemporaryDir folder;
+    QProcess process;
+};
+
+}  // namespace
+
+// A listener with a passphrase: ffmpeg with it decodes the host's picture, ffmpeg with another
+// gets nothing. A client's arrival and departure are one line each.
+TEST(StreamTest, ListenerServesFfmpegWithTheRightPassphraseOnly) {
+    const QString address = freeAddress(), key = "&passphrase=lumetra-secret";
+    auto journal = std::make_shared<Journal>();
+    const auto server = serve(address + "listener" + key, journal);
+    for (const auto& [passphrase, decodes] :
+         {std::pair{key, true}, {"&passphrase=someone-else", false}}) {
+        Client ffmpeg("ffmpeg",
+                      {"-nostdin", "-loglevel", "error", "-i", address + "caller" + passphrase,
+                       "-f", "image2", "-c:v", "rawvideo", "-pix_fmt", "bgra"});
+        EXPECT_EQ(ffmpeg.receives(server.get(), 640, 360), decodes)
+            << ffmpeg.process.readAllStandardError().toStdString();
+    }
+    ASSERT_TRUE(spinUntil([&] { return journal->entries.size() >= 2; }));
+    EXPECT_EQ(journal->entries[0].rfind("📡 Stream client connected: 127.0.0.1:", 0), 0u);
+    EXPECT_EQ(journal->entries[1].rfind("📡 Stream client left: 127.0.0.1:", 0), 0u);
+}
+
+// A caller that finds no listener yet keeps calling; GStreamer's srtsrc as the listener keeps
+// playing across a change of the host's size.
+TEST(StreamTest, CallerReachesAGstListenerAndKeepsPlayingAcrossASizeChange) {
+    const QString address = freeAddress();
+    const auto server = serve(address + "caller", std::make_shared<Journal>());
+    Client gst(
+        "gst-launch-1.0",
+        {"-q", "srtsrc", "uri=" + address + "listener", "!", "tsdemux", "!", "h264parse", "!",
+         "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=BGRA", "!", "multifilesink"},
+        "location=");
+    for (const auto& [width, height] : {std::pair{640u, 360u}, {480u, 272u}})
+        EXPECT_TRUE(gst.receives(server.get(), width, height));
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
