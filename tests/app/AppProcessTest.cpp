@@ -109,9 +109,7 @@ class AppProcessTest : public QObject {
                                         QRegularExpression::escape(message) + "\n$");
         QVERIFY2(('\n' + output).contains(report) && output.count("Fatal error") == 1,
                  qPrintable(output));
-        const auto logLine =
-            QRegularExpression("^(✅|❌|📡|⏱️)", QRegularExpression::MultilineOption);
-        QVERIFY2(logged.isEmpty() ? !output.contains(logLine) : output.contains(logged + '\n'),
+        QVERIFY2(output.contains(logged.isEmpty() ? "⏱️" : logged + '\n') != logged.isEmpty(),
                  qPrintable(output));
     }
 };

@@ -27,8 +27,6 @@ bool near(const QColor& a, const QColor& b) {
 
 constexpr Bgra red{0, 0, 255, 255}, blue{255, 0, 0, 255};
 
-QColor textColour(const QWidget* label) { return label->palette().color(label->foregroundRole()); }
-
 // What the preview shows at a fraction of its width and height, once its native window is on
 // screen and its picture has the view's size.
 QColor previewAt(const ContentView& view, double fx, double fy) {
@@ -88,7 +86,8 @@ class ContentViewTest : public QObject {
         QCoreApplication::processEvents();
         QCOMPARE(w.view->evaluationCount(), before + 1);
         // Readable on black in a light theme, where a text without a colour of its own is black.
-        QVERIFY(textColour(w.view->findChild<QLabel*>("compatibilityNote")).lightness() > 180);
+        const auto* note = w.view->findChild<QLabel*>("compatibilityNote");
+        QVERIFY(note->palette().color(note->foregroundRole()).lightness() > 180);
         QCOMPARE(w.shown("waitingPanel"), !texture);
         QCOMPARE(w.view->findChild<ProgressSpinner*>("spinner")->isAnimating(), !texture);
         QCOMPARE(w.shown("preview"), texture);

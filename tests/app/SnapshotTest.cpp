@@ -60,10 +60,7 @@ class SnapshotTest : public QObject {
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("reason");
         QTest::newRow("another suffix") << u"shot.jpg"_s << u"shot.jpg.png"_s << QString();
-        QTest::newRow("upper case") << u"shot.PNG"_s << u"shot.PNG"_s << QString();
         QTest::newRow("no suffix") << u"shot"_s << u"shot.png"_s << QString();
-        QTest::newRow("no write permission")
-            << u"locked/shot.png"_s << QString() << u"Permission denied"_s;
         QTest::newRow("device full") << u"full.png"_s << QString() << u"No space left on device"_s;
     }
 
@@ -73,18 +70,11 @@ class SnapshotTest : public QObject {
         QFETCH(QString, reason);
         FakeWindow w;
         TempDirectory dir;
-        QCOMPARE(::chmod(dir.path().c_str(), 0777), 0);  // open to the unprivileged user below
-        QCOMPARE(::mkdir((dir.path() / "locked").c_str(), 0555), 0);
         QCOMPARE(::symlink("/dev/full", (dir.path() / "full.png").c_str()), 0);
         QFileDialog dialog;
         dialog.selectFile(pathIn(dir, typed));
-        // Root is not stopped by folder permissions: the worker writes as an unprivileged user.
-        const uid_t user = ::geteuid();
-        QVERIFY(user != 0 || ::seteuid(65534) == 0);
         w.view->writeSnapshot(QDialog::Accepted, &dialog, makeTexture(8, 8));
-        const bool logged = QTest::qWaitFor([&] { return !w.log->entries.empty(); }, 60000);
-        if (user == 0 && ::seteuid(0) != 0) qFatal("cannot regain privileges");
-        QVERIFY(logged);
+        QVERIFY(QTest::qWaitFor([&] { return !w.log->entries.empty(); }, 60000));
         QCOMPARE(w.log->entries,
                  saved.isEmpty() ? std::vector{"❌ Failed to save frame: " + reason.toStdString()}
                                  : savedTo(pathIn(dir, saved)));

@@ -16,11 +16,3 @@ inline bool runEventLoopUntil(const std::function<bool()>& done) {
     }
     return done();
 }
-
-// Runs the Qt event loop until every job posted before has run (queued calls run in order).
-inline bool runPostedJobs() {
-    bool ran = false;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
-    return runEventLoopUntil([&ran] { return ran; });
-}

@@ -166,8 +166,6 @@ TEST_F(MetalTextureViewTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOn
 TEST_F(MetalTextureViewTest, AFailureIsReportedOnceWithItsReason) {
     // A function of the library, what replaces it (nullptr: none), and the reason, as a pattern.
     const std::tuple<const char*, const char*, const char*> cases[] = {
-        {"textureVertexShader", "#version 330 core\nvoid main() { gl_Position = ; }\n",
-         "textureVertexShader did not compile: .*0:2\\([0-9]+\\): error: .*"},
         {"textureFragmentShader",
          "#version 330 core\nout vec4 colour;\nvoid main() { colour = undefinedThing; }\n",
          "textureFragmentShader did not compile: .*0:3\\([0-9]+\\): error: .*undefinedThing.*"},

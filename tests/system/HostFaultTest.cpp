@@ -132,25 +132,6 @@ TEST_F(HostFaults, HostThatDiesAndStartsAgainIsFollowed) {
     quitCleanly(*app);
 }
 
-TEST_F(HostFaults, FrameFileCutShortWithoutALockFile) {
-    auto app = startApplication();
-    std::string failure;
-    auto host = SharedFrameWriter::create(groupFolder(), {.createLockFile = false}, failure);
-    ASSERT_TRUE(host) << failure;
-    const std::vector<uint8_t> pixels(320 * 180 * 4, 0x40);
-    ASSERT_TRUE(host->writeFrame(60, 320, 180, 1280, pixels.data()));
-    ASSERT_TRUE(app->waitForLine("✅ Received frame #60 (320x180)")) << app->transcript();
-    // The host cuts the file and then announces a frame the file no longer holds.
-    ASSERT_TRUE(host->truncate(32 + 1000));
-    host->writeHeader({320, 180, 61, 1280, 320 * 180 * 4});
-    ASSERT_TRUE(app->waitForLine("⚠️ Frame #61 skipped")) << app->transcript();
-    ASSERT_TRUE(host->truncate(SharedFrameHeader::mappingLength));
-    ASSERT_TRUE(host->writeFrame(120, 320, 180, 1280, pixels.data()));
-    EXPECT_TRUE(app->waitForLine("✅ Received frame #120 (320x180)")) << app->transcript();
-    EXPECT_EQ(app->linesWith("⚠️ Frame #61 skipped").size(), 1u) << "one line per frame";
-    quitCleanly(*app, patience, SIGINT);
-}
-
 // Standard output into a pipe nobody reads, filled by a line at every check: the window goes on
 // regardless, so a SIGTERM still ends it at once, cleanly.
 TEST_F(HostFaults, OutputNobodyReadsHoldsNothingUp) {
@@ -175,18 +156,14 @@ TEST_F(HostFaults, OutputNobodyReadsHoldsNothingUp) {
     ::close(reader);
 }
 
-// A flood of signals after the first frame takes no frame twice; after a 10 s pause the host is
-// followed again, and by #240 the rate holds none of the pause.
-TEST_F(HostFaults, FloodedAndPausingHostIsFollowedWithNoFrameTakenTwice) {
+// A flood of signals after the first frame takes no frame twice.
+TEST_F(HostFaults, FloodedHostIsFollowedWithNoFrameTakenTwice) {
     auto app = startApplication();
-    runHost({"--rate", "20", "--frames", "240", "--flood", "10000", "--pause-after", "100",
-             "--pause-seconds", "10"});
+    runHost({"--rate", "20", "--frames", "240", "--flood", "10000"});
     ASSERT_TRUE(app->waitForLine("✅ Received frame #240 ")) << app->transcript();
     for (const char* frame : {"#60 ", "#120 ", "#180 ", "#240 "}) {
         EXPECT_LE(app->linesWith(std::string("✅ Received frame ") + frame).size(), 1u) << frame;
     }
-    const auto line = app->linesWith("✅ Received frame #240 ")[0];
-    EXPECT_GT(std::stod(line.substr(line.rfind(") - ") + 4)), 10.0) << line;
     quitCleanly(*app);
 }
 
