@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QPushButton>
 #include <QTimer>
-#include <fstream>
 
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TempDirectory.h"
