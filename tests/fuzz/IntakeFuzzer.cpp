@@ -71,7 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     const auto& [texture, region, flipped, committed] = *relayed;
                     if (region.width != texture->width() || region.height != texture->height())
                         std::abort();
-                    textureBytes(*texture);
+                    std::vector<uint8_t> bytes(size_t{texture->width()} * texture->height() * 4);
+                    texture->getBytes(
+                        bytes.data(), texture->width() * 4,
+                        gpu::Region::make2D(0, 0, texture->width(), texture->height()), 0);
                 }
                 fakes.relay->publications->clear();
                 break;
