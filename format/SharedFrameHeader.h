@@ -23,6 +23,8 @@ struct SharedFrameHeader {
     uint32_t bytesPerRow = 0;
     uint32_t dataSize = 0;
 
+    bool operator==(const SharedFrameHeader&) const = default;
+
     // Loads the five fields from a slot of at least `headerSize` bytes.
     static SharedFrameHeader load(const uint8_t* slot) {
         SharedFrameHeader header;

@@ -20,11 +20,6 @@ bool fileExists(const std::filesystem::path& path) {
     return std::filesystem::exists(path, error);
 }
 
-bool sameHeader(const SharedFrameHeader& a, const SharedFrameHeader& b) {
-    return a.width == b.width && a.height == b.height && a.frameNumber == b.frameNumber &&
-           a.bytesPerRow == b.bytesPerRow && a.dataSize == b.dataSize;
-}
-
 }  // namespace
 
 std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::Device> device,
@@ -313,7 +308,7 @@ TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu:
     const int64_t length = fileHandle_->length();
     const auto current = readHeader(lock, length);
     if (!current) return Copy::Stopped;
-    if (!sameHeader(*current, header)) {
+    if (*current != header) {
         header = *current;
         return Copy::HeaderChanged;
     }
