@@ -29,6 +29,22 @@ Coordinator::Coordinator(Token, std::shared_ptr<gpu::Device> device,
 // keeps its renderer alive for as long as its context exists.
 Coordinator::~Coordinator() = default;
 
+std::shared_ptr<gpu::Texture> Coordinator::texture() const {
+    std::lock_guard lock(mutex_);
+    return texture_;
+}
+
+void Coordinator::setTexture(std::shared_ptr<gpu::Texture> texture) {
+    std::lock_guard lock(mutex_);
+    // The old texture goes with the argument, once the lock is let go.
+    texture_.swap(texture);
+}
+
+Coordinator::Counters Coordinator::counters() const {
+    std::lock_guard lock(mutex_);
+    return counters_;
+}
+
 bool Coordinator::contextDidCreate(QOpenGLFunctions_3_3_Core& gl, std::string& error) {
     contextWillDestroy();
     pipelineState_ = RenderPipeline::make(gl, vertexFunction_, fragmentFunction_, error);
@@ -46,7 +62,7 @@ void Coordinator::drawableSizeWillChange(QSize) {}
 
 void Coordinator::draw(const Target& target) {
     if (!pipelineState_ || !uploaded_ || target.size.isEmpty()) return;
-    const std::shared_ptr<gpu::Texture> texture = texture_;
+    const std::shared_ptr<gpu::Texture> texture = this->texture();
     if (!texture) return;
     const std::shared_ptr<gpu::CommandBuffer> commandBuffer = commandQueue_->commandBuffer();
     if (!commandBuffer) return;
@@ -62,20 +78,14 @@ void Coordinator::draw(const Target& target) {
         gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         gl.glClear(GL_COLOR_BUFFER_BIT);
         pipelineState_->bind();
-        switch (uploaded_->bind(texture)) {
-            case UploadedTexture::Upload::NewImage:
-                ++counters_.textureAllocations;
-                [[fallthrough]];
-            case UploadedTexture::Upload::SubImage:
-                ++counters_.uploads;
-                break;
-            case UploadedTexture::Upload::None:
-                break;
-        }
+        const auto upload = uploaded_->bind(texture);
         gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         gl.glBindVertexArray(0);
         gl.glBindSampler(0, 0);
         gl.glUseProgram(0);
+        std::lock_guard lock(mutex_);
+        counters_.uploads += upload != UploadedTexture::Upload::None;
+        counters_.textureAllocations += upload == UploadedTexture::Upload::NewImage;
         ++counters_.draws;
     });
     commandBuffer->commit();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -18,7 +19,8 @@ class Texture;
 }  // namespace gpu
 
 // Draws the texture it was last handed into its view: the renderer of one shown preview
-// (MetalTextureView::Coordinator). It lives on the main thread.
+// (MetalTextureView::Coordinator). Textures are handed over on the main thread and drawn on the
+// view's render thread.
 class Coordinator : public Renderer {
     struct Token {};
 
@@ -36,9 +38,9 @@ class Coordinator : public Renderer {
     Coordinator& operator=(const Coordinator&) = delete;
 
     const std::shared_ptr<gpu::Device>& device() const { return device_; }
-    const std::shared_ptr<gpu::Texture>& texture() const { return texture_; }
+    std::shared_ptr<gpu::Texture> texture() const;
     // Replaces the texture the next draw shows; nothing else.
-    void setTexture(std::shared_ptr<gpu::Texture> texture) { texture_ = std::move(texture); }
+    void setTexture(std::shared_ptr<gpu::Texture> texture);
 
     // Builds the shader program in the view's context; false, with the GL compiler or linker
     // log in `error`, when it does not compile or link.
@@ -56,7 +58,7 @@ class Coordinator : public Renderer {
         uint64_t uploads = 0;             // texture objects uploaded
         uint64_t textureAllocations = 0;  // GL textures (re)defined for a new size
     };
-    Counters counters() const { return counters_; }
+    Counters counters() const;
 
   private:
     std::shared_ptr<gpu::Device> device_;
@@ -66,7 +68,8 @@ class Coordinator : public Renderer {
     std::optional<std::string> vertexFunction_;
     std::optional<std::string> fragmentFunction_;
     std::unique_ptr<RenderPipeline> pipelineState_;
-    std::shared_ptr<gpu::Texture> texture_;
     std::unique_ptr<UploadedTexture> uploaded_;
+    mutable std::mutex mutex_;  // for the two below, shared by both threads
+    std::shared_ptr<gpu::Texture> texture_;
     Counters counters_;
 };

@@ -4,8 +4,8 @@
 #include <QSize>
 #include <string>
 
-// What draws a TextureGLView's picture. The view owns it and calls it on the main thread with the
-// view's GL context current.
+// What draws a TextureGLView's picture. The view owns it and calls it on the view's render thread
+// with the view's GL context current.
 class Renderer {
   public:
     // Where a draw goes: the view's retained picture, `size` device pixels.

@@ -7,6 +7,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "preview/RenderThread.h"
 #include "preview/RetainedDrawable.h"
 #include "preview/TextureGLWindow.h"
 
@@ -29,48 +30,75 @@ QSurfaceFormat windowFormat(QSurfaceFormat format) {
 }  // namespace
 
 TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QWidget(parent) {
-    auto window =
-        std::make_unique<TextureGLWindow>(windowFormat(format), TextureGLWindow::Callbacks{
-                                                                    [this] { render(); },
-                                                                    [this] { setNeedsDisplay(); },
-                                                                    [this] {
-                                                                        if (needsDisplay_) render();
-                                                                    },
-                                                                });
+    auto window = std::make_unique<TextureGLWindow>(windowFormat(format),
+                                                    TextureGLWindow::Callbacks{
+                                                        [this] { render(); },
+                                                        [this] { setNeedsDisplay(); },
+                                                        [this] {
+                                                            if (needsDisplay_) render();
+                                                        },
+                                                        [this] { releaseWindowSurface(); },
+                                                    });
     window_ = window.get();
     container_ = QWidget::createWindowContainer(window.release(), this);  // takes the window
     container_->setFocusPolicy(Qt::NoFocus);
     container_->setGeometry(rect());
+    renderThread_ = std::make_unique<RenderThread>(QOpenGLContext::supportsThreadedOpenGL());
 }
 
 TextureGLView::~TextureGLView() {
     // The window is destroyed with the container, after this part of the view is gone.
     window_->forgetCallbacks();
     releaseGlObjects();
+    renderThread_.reset();
+}
+
+QSurface* TextureGLView::glSurface() {
+    if (window_->handle()) return window_;
+    // No native window (never shown, or gone): GL objects are still released in the context.
+    // Made here, as Qt wants, on the main thread.
+    if (!spareSurface_) {
+        spareSurface_ = std::make_unique<QOffscreenSurface>();
+        spareSurface_->setFormat(window_->requestedFormat());
+        spareSurface_->create();
+    }
+    return spareSurface_.get();
 }
 
 void TextureGLView::releaseGlObjects() {
-    if (!context_) return;
-    if (makeCurrent()) {
-        drawable_.reset();
-        if (renderer_ && gl_) renderer_->contextWillDestroy();
-        doneCurrent();
-    }
-    gl_ = nullptr;
-    context_.reset();
+    QSurface* surface = glSurface();
+    renderThread_->runAndWait([this, surface, renderer = renderer_] {
+        if (!context_) return;
+        if (context_->makeCurrent(surface)) {
+            drawable_.reset();
+            if (renderer && gl_) renderer->contextWillDestroy();
+            context_->doneCurrent();
+        }
+        gl_ = nullptr;
+        context_.reset();
+    });
+    glReady_ = false;
+}
+
+void TextureGLView::releaseWindowSurface() {
+    renderThread_->runAndWait([this] {
+        if (context_) context_->doneCurrent();
+    });
 }
 
 void TextureGLView::setRenderer(std::shared_ptr<Renderer> renderer) {
-    std::string error;
-    bool ready = true;
-    if (gl_ && renderer_ != renderer && makeCurrent()) {
-        // The old renderer's GL objects live in this view's context: release them here.
-        if (renderer_) renderer_->contextWillDestroy();
-        if (renderer) ready = renderer->contextDidCreate(*gl_, error);
-        doneCurrent();
+    if (renderer_ != renderer) {
+        QSurface* surface = glSurface();
+        // The old renderer's GL objects live in this view's context: released there.
+        renderThread_->runAndWait([this, surface, old = renderer_, renderer] {
+            if (!gl_ || !context_->makeCurrent(surface)) return;
+            std::string error;
+            if (old) old->contextWillDestroy();
+            if (renderer && !renderer->contextDidCreate(*gl_, error)) reportFailure(error);
+            context_->doneCurrent();
+        });
     }
     renderer_ = std::move(renderer);
-    if (!ready) fail(error);
 }
 
 void TextureGLView::fail(const std::string& reason) {
@@ -79,11 +107,13 @@ void TextureGLView::fail(const std::string& reason) {
     if (failureHandler_) failureHandler_(reason);
 }
 
-QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
-
-GLuint TextureGLView::defaultFramebufferObject() const {
-    return drawable_ ? drawable_->framebuffer() : 0;
+void TextureGLView::reportFailure(const std::string& reason) {
+    glFailed_ = true;
+    QMetaObject::invokeMethod(
+        this, [this, reason] { fail(reason); }, Qt::QueuedConnection);
 }
+
+QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
 
 void TextureGLView::setNeedsDisplay() {
     needsDisplay_ = true;
@@ -91,78 +121,84 @@ void TextureGLView::setNeedsDisplay() {
     window_->requestUpdate();
 }
 
-void TextureGLView::display() { render(); }
+void TextureGLView::display() {
+    if (window_->isExposed() && !failed_) postDraw();
+}
 
 void TextureGLView::setTopRowFirstAllowed(bool allowed) {
     topRowFirstAllowed_ = allowed;
     setNeedsDisplay();
 }
 
-bool TextureGLView::makeCurrent() {
-    if (!context_) return false;
-    if (window_->handle()) return context_->makeCurrent(window_);
-    // No native window (never shown, or gone): GL objects are still released in the context.
-    if (!spareSurface_) {
-        spareSurface_ = std::make_unique<QOffscreenSurface>();
-        spareSurface_->setFormat(context_->format());
-        spareSurface_->create();
-    }
-    return context_->makeCurrent(spareSurface_.get());
+void TextureGLView::render() {
+    if (!window_->isExposed() || failed_) return;  // it is drawn when it is exposed
+    needsDisplay_ = true;
+    if (drawsInFlight_ == 0) postDraw();
 }
 
-void TextureGLView::doneCurrent() {
-    if (context_) context_->doneCurrent();
+void TextureGLView::postDraw() {
+    needsDisplay_ = false;
+    ++drawsInFlight_;
+    renderThread_->post(
+        [this, request = DrawRequest{renderer_, drawableSize(), topRowFirstAllowed_}] {
+            draw(request);
+            QMetaObject::invokeMethod(this, &TextureGLView::drawFinished, Qt::QueuedConnection);
+        });
+}
+
+void TextureGLView::drawFinished() {
+    if (--drawsInFlight_ == 0 && needsDisplay_) render();
 }
 
 bool TextureGLView::prepareContext() {
-    if (failed_) return false;
+    if (glFailed_) return false;
     if (context_) {
         if (context_->makeCurrent(window_)) return true;
-        fail("the preview's OpenGL context could not be made current");
+        reportFailure("the preview's OpenGL context could not be made current");
         return false;
     }
     context_ = std::make_unique<QOpenGLContext>();
     context_->setFormat(window_->requestedFormat());
     if (!context_->create()) {
-        fail("the preview's OpenGL 3.3 core context could not be created");
+        reportFailure("the preview's OpenGL 3.3 core context could not be created");
         return false;
     }
     if (!context_->makeCurrent(window_)) {
-        fail("the preview's OpenGL context could not be made current");
+        reportFailure("the preview's OpenGL context could not be made current");
         return false;
     }
     gl_ = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(context_.get());
     if (!gl_ || !gl_->initializeOpenGLFunctions()) {
         gl_ = nullptr;
-        fail("the preview's OpenGL context has no OpenGL 3.3 core functions");
+        reportFailure("the preview's OpenGL context has no OpenGL 3.3 core functions");
         return false;
     }
     if (context_->format().version() >= qMakePair(4, 5) ||
         context_->hasExtension(QByteArrayLiteral("GL_ARB_clip_control"))) {
         clipControl_ = reinterpret_cast<ClipControl>(context_->getProcAddress("glClipControl"));
     }
-    std::string error;
-    if (renderer_ && !renderer_->contextDidCreate(*gl_, error)) {
-        fail(error);
-        return false;
-    }
+    glReady_ = true;
     return true;
 }
 
-void TextureGLView::render() {
-    if (!window_->isExposed()) return;  // it is drawn when it is exposed
+void TextureGLView::draw(const DrawRequest& request) {
+    const bool fresh = !context_;
     if (!prepareContext()) return;
-    needsDisplay_ = false;
-    const QSize size = drawableSize();
-    const auto order = clipControl_ && topRowFirstAllowed_
+    std::string error;
+    if (fresh && request.renderer && !request.renderer->contextDidCreate(*gl_, error)) {
+        reportFailure(error);
+        return;
+    }
+    const auto order = clipControl_ && request.topRowFirstAllowed
                            ? RetainedDrawable::RowOrder::TopRowFirst
                            : RetainedDrawable::RowOrder::BottomRowFirst;
-    if (!drawable_ || drawable_->size() != size || drawable_->rowOrder() != order) {
+    if (!drawable_ || drawable_->size() != request.size || drawable_->rowOrder() != order) {
         // A new drawable starts opaque black.
         drawable_.reset();
-        drawable_ = RetainedDrawable::make(*gl_, size, order);
+        if (request.size.isEmpty()) return;
+        drawable_ = RetainedDrawable::make(*gl_, request.size, order);
         if (!drawable_) return;
-        if (renderer_) renderer_->drawableSizeWillChange(size);
+        if (request.renderer) request.renderer->drawableSizeWillChange(request.size);
     }
     // With the clip origin at the upper left, the draw lays the picture's top row first, the
     // order of the window's pixels, and the copy to the window is a plain one (on Mesa's
@@ -171,17 +207,29 @@ void TextureGLView::render() {
         clipControl_(order == RetainedDrawable::RowOrder::TopRowFirst ? glUpperLeft : glLowerLeft,
                      glNegativeOneToOne);
     }
-    if (renderer_) renderer_->draw(Renderer::Target{*gl_, drawable_->framebuffer(), size});
+    if (request.renderer) {
+        request.renderer->draw(Renderer::Target{*gl_, drawable_->framebuffer(), request.size});
+    }
     drawable_->present(context_->defaultFramebufferObject());
     context_->swapBuffers(window_);
 }
 
 QImage TextureGLView::grabFramebuffer() {
-    if (needsDisplay_) render();
-    if (!drawable_ || !makeCurrent()) return {};
-    QImage image = drawable_->read();
-    doneCurrent();
+    if (needsDisplay_) display();
+    QImage image;
+    QSurface* surface = glSurface();
+    renderThread_->runAndWait([&] {
+        if (drawable_ && context_->makeCurrent(surface)) image = drawable_->read();
+    });
     return image;
+}
+
+void TextureGLView::runInContext(const std::function<void(const Renderer::Target&)>& work) {
+    QSurface* surface = glSurface();
+    renderThread_->runAndWait([&] {
+        if (!drawable_ || !context_->makeCurrent(surface)) return;
+        work(Renderer::Target{*gl_, drawable_->framebuffer(), drawable_->size()});
+    });
 }
 
 void TextureGLView::resizeEvent(QResizeEvent*) { container_->setGeometry(rect()); }

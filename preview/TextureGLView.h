@@ -1,10 +1,10 @@
 #pragma once
 
 #include <QImage>
-#include <QOpenGLContext>
 #include <QPointer>
 #include <QSurfaceFormat>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,7 +12,9 @@
 #include "preview/Renderer.h"
 
 class QOffscreenSurface;
-class QOpenGLFunctions_3_3_Core;
+class QOpenGLContext;
+class QSurface;
+class RenderThread;
 class RetainedDrawable;
 class TextureGLWindow;
 
@@ -26,6 +28,11 @@ class Device;
 // buffer swap. It draws when a texture is handed over (through
 // setNeedsDisplay), when its window is exposed and when it is resized; never on a timer. A new
 // drawable starts opaque black, and a skipped draw leaves the last picture in place.
+//
+// The GL work (context, renderer, drawable) runs on the view's render thread. The main thread
+// only asks for draws, at most one at a time: requests made while a draw is under way are drawn
+// once, with the texture handed over last, when it is done. So a frame that takes long to draw
+// holds up only the preview, which then shows fewer frames than arrive.
 class TextureGLView : public QWidget {
     Q_OBJECT
 
@@ -49,28 +56,25 @@ class TextureGLView : public QWidget {
     // Asks for one draw at a coming pass of the event loop; the requests made before it are
     // drawn once.
     void setNeedsDisplay();
-    // Draws now and puts the picture on screen, when the view is on screen.
+    // Draws now and puts the picture on screen, when the view is on screen; it does not wait for
+    // the draw under way.
     void display();
     // Whether the picture may be kept top row first where the driver allows it (the default);
     // tests turn it off to check the other order.
     void setTopRowFirstAllowed(bool allowed);
 
-    // The GL functions of the view's context: none until it is up; use only while it is current.
-    QOpenGLFunctions_3_3_Core* glFunctions() const { return gl_; }
     // The drawable's size in device pixels.
     QSize drawableSize() const;
-    // The framebuffer a draw renders into: the retained picture (0 while there is none).
-    GLuint defaultFramebufferObject() const;
 
     // Whether the GL context is up; it comes up at the first draw on screen.
-    bool isValid() const { return gl_ != nullptr; }
+    bool isValid() const { return glReady_; }
     // The picture the view shows, top row first, after a draw that was asked for and not yet
-    // made; null while there is none.
+    // made; null while there is none. Waits for the render thread.
     QImage grabFramebuffer();
-    // The view's GL context (null until it is up), and making it current outside a draw.
-    QOpenGLContext* context() const { return context_.get(); }
-    bool makeCurrent();
-    void doneCurrent();
+    // Runs `work` on the render thread with the view's context current, targeting the retained
+    // picture, and waits for it; nothing runs while the view has no context or no picture.
+    // For measurements and diagnostics.
+    void runInContext(const std::function<void(const Renderer::Target&)>& work);
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -79,13 +83,30 @@ class TextureGLView : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    struct DrawRequest {
+        std::shared_ptr<Renderer> renderer;
+        QSize size;
+        bool topRowFirstAllowed;
+    };
+
+    // Main thread.
     // Shows the native window again when the top-level window is exposed and it is not.
     void exposeWithTopLevel();
-    // Draws into the retained picture and shows it, when the window is on screen.
+    // Asks for a draw when the window is on screen; after the draw under way, if there is one.
     void render();
-    bool prepareContext();
+    void postDraw();
+    void drawFinished();
     void fail(const std::string& reason);
     void releaseGlObjects();
+    // The native window, or while it has none a spare surface, to make the context current on.
+    QSurface* glSurface();
+    // Lets the render thread finish and release the native window, which is about to go.
+    void releaseWindowSurface();
+
+    // Render thread.
+    void draw(const DrawRequest& request);
+    bool prepareContext();
+    void reportFailure(const std::string& reason);
 
     std::shared_ptr<gpu::Device> device_;
     std::shared_ptr<Renderer> renderer_;
@@ -95,11 +116,18 @@ class TextureGLView : public QWidget {
     QWidget* container_;          // the window's widget, a child of this view
     QPointer<QWindow> topLevel_;  // the native top-level window this view watches
     bool needsDisplay_ = false;   // a draw was asked for and not yet made
-    std::unique_ptr<QOpenGLContext> context_;
+    int drawsInFlight_ = 0;       // draws posted and not yet done
+    bool topRowFirstAllowed_ = true;
     std::unique_ptr<QOffscreenSurface> spareSurface_;  // for GL work while the window has none
+    std::atomic<bool> glReady_ = false;
+
+    // Touched only on the render thread (or with it waited for).
+    std::unique_ptr<QOpenGLContext> context_;
     QOpenGLFunctions_3_3_Core* gl_ = nullptr;
+    bool glFailed_ = false;
     std::unique_ptr<RetainedDrawable> drawable_;
     using ClipControl = void(QOPENGLF_APIENTRYP)(GLenum origin, GLenum depth);
     ClipControl clipControl_ = nullptr;  // none where the driver has no glClipControl
-    bool topRowFirstAllowed_ = true;
+
+    std::unique_ptr<RenderThread> renderThread_;  // made last, ended first
 };

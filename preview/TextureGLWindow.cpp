@@ -1,6 +1,7 @@
 #include "preview/TextureGLWindow.h"
 
 #include <QEvent>
+#include <QPlatformSurfaceEvent>
 
 TextureGLWindow::TextureGLWindow(const QSurfaceFormat& format, Callbacks callbacks)
     : callbacks_(std::move(callbacks)) {
@@ -23,6 +24,11 @@ bool TextureGLWindow::event(QEvent* event) {
     if (event->type() == QEvent::UpdateRequest) {
         if (callbacks_.updateRequested) callbacks_.updateRequested();
         return true;
+    }
+    if (event->type() == QEvent::PlatformSurface && callbacks_.surfaceWillGo &&
+        static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+            QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed) {
+        callbacks_.surfaceWillGo();
     }
     return QWindow::event(event);
 }

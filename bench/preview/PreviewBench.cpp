@@ -71,14 +71,13 @@ int main(int argc, char** argv) {
 
     // Draws as the view's paint does, into its drawable, and waits until the GPU has finished.
     auto drawAndFinish = [&] {
-        view->makeCurrent();
-        const auto start = Stopwatch::now();
-        coordinator->draw(Renderer::Target{*view->glFunctions(), view->defaultFramebufferObject(),
-                                           view->drawableSize()});
-        view->context()->functions()->glFinish();
-        const double ms =
-            std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
-        view->doneCurrent();
+        double ms = 0;
+        view->runInContext([&](const Renderer::Target& target) {
+            const auto start = Stopwatch::now();
+            coordinator->draw(target);
+            target.gl.glFinish();
+            ms = std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
+        });
         return ms;
     };
 
@@ -99,9 +98,7 @@ int main(int argc, char** argv) {
         MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
         const auto start = Stopwatch::now();
         view->display();
-        view->makeCurrent();
-        view->context()->functions()->glFinish();
-        view->doneCurrent();
+        view->runInContext([](const Renderer::Target& target) { target.gl.glFinish(); });
         shownMs.push_back(
             std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count());
         if (coordinator->counters().draws != after.draws + 1) fail("repaint did not draw");
