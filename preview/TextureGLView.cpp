@@ -122,7 +122,7 @@ void TextureGLView::setNeedsDisplay() {
 }
 
 void TextureGLView::display() {
-    if (window_->isExposed() && !failed_) postDraw();
+    if (isOnScreen() && !failed_) postDraw();
 }
 
 void TextureGLView::setTopRowFirstAllowed(bool allowed) {
@@ -130,8 +130,14 @@ void TextureGLView::setTopRowFirstAllowed(bool allowed) {
     setNeedsDisplay();
 }
 
+bool TextureGLView::isOnScreen() const {
+    // A minimised top-level window is unmapped; the native window inside it may still say it
+    // is exposed.
+    return window_->isExposed() && (!topLevel_ || topLevel_->isExposed());
+}
+
 void TextureGLView::render() {
-    if (!window_->isExposed() || failed_) return;  // it is drawn when it is exposed
+    if (!isOnScreen() || failed_) return;  // it is drawn when it is exposed
     needsDisplay_ = true;
     if (drawsInFlight_ == 0) postDraw();
 }
@@ -256,7 +262,12 @@ void TextureGLView::exposeWithTopLevel() {
     // configured only at a later configure, which some compositors (weston, kiosk shells) never
     // send. Shown again now, the native window is made afresh under an exposed parent and is
     // exposed at once; its exposure draws the last picture again.
-    if (!isVisible() || window_->isExposed() || !topLevel_ || !topLevel_->isExposed()) return;
+    if (!isVisible() || !topLevel_ || !topLevel_->isExposed()) return;
+    if (window_->isExposed()) {
+        // Back from being minimised: what came meanwhile is drawn now.
+        render();
+        return;
+    }
     window_->hide();
     window_->show();
 }

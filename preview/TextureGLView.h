@@ -92,6 +92,7 @@ class TextureGLView : public QWidget {
     // Main thread.
     // Shows the native window again when the top-level window is exposed and it is not.
     void exposeWithTopLevel();
+    bool isOnScreen() const;
     // Asks for a draw when the window is on screen; after the draw under way, if there is one.
     void render();
     void postDraw();
