@@ -22,6 +22,11 @@ std::shared_ptr<Texture> Device::newTexture(uint32_t width, uint32_t height) {
         height > maxTextureDimension) {
         return nullptr;
     }
+    if (auto lender = lender_.lock()) {
+        if (auto lent = lender->lend(width, height)) {
+            return std::make_shared<Texture>(width, height, std::move(lent));
+        }
+    }
     auto storage = pool_->acquire(size_t{width} * height * 4);
     if (!storage.bytes) return nullptr;
     return std::make_shared<Texture>(width, height, std::move(storage), pool_);

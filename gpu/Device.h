@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gpu/CommandQueue.h"
+#include "gpu/StorageLender.h"
 #include "gpu/StoragePool.h"
 #include "gpu/Texture.h"
 
@@ -42,6 +43,9 @@ class Device : public std::enable_shared_from_this<Device> {
     // A new BGRA8Unorm texture whose texels are unspecified until written; none when a side
     // exceeds `maxTextureDimension`, a side is 0, or memory runs out.
     std::shared_ptr<Texture> newTexture(uint32_t width, uint32_t height);
+    // Where new textures' texels go first, while it lives and has room; the pool otherwise.
+    // On the thread that makes textures.
+    void setStorageLender(std::weak_ptr<StorageLender> lender) { lender_ = std::move(lender); }
 
     const StoragePool& storagePool() const { return *pool_; }
 
@@ -49,6 +53,7 @@ class Device : public std::enable_shared_from_this<Device> {
     std::string name_;
     DeviceFaults faults_;
     std::shared_ptr<StoragePool> pool_;
+    std::weak_ptr<StorageLender> lender_;
 };
 
 }  // namespace gpu

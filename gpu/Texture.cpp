@@ -6,7 +6,17 @@ namespace gpu {
 
 Texture::Texture(uint32_t width, uint32_t height, StoragePool::Block storage,
                  std::shared_ptr<StoragePool> pool)
-    : width_(width), height_(height), storage_(std::move(storage)), pool_(std::move(pool)) {}
+    : width_(width),
+      height_(height),
+      storage_(std::move(storage)),
+      pool_(std::move(pool)),
+      bytes_(storage_.bytes.get()) {}
+
+Texture::Texture(uint32_t width, uint32_t height, std::shared_ptr<uint8_t> lentStorage)
+    : width_(width),
+      height_(height),
+      lentStorage_(std::move(lentStorage)),
+      bytes_(lentStorage_.get()) {}
 
 Texture::~Texture() {
     if (pool_) pool_->release(std::move(storage_));
@@ -26,8 +36,8 @@ void Texture::replaceRegion(const Region& region, int mipmapLevel, const void* b
     }
     const size_t rowBytes = size_t{region.size.width} * 4;
     const auto* source = static_cast<const uint8_t*>(bytes);
-    uint8_t* target = storage_.bytes.get() + size_t{region.origin.y} * this->bytesPerRow() +
-                      size_t{region.origin.x} * 4;
+    uint8_t* target =
+        bytes_ + size_t{region.origin.y} * this->bytesPerRow() + size_t{region.origin.x} * 4;
     if (bytesPerRow == rowBytes && rowBytes == this->bytesPerRow()) {
         std::memcpy(target, source, rowBytes * region.size.height);
         return;
@@ -41,8 +51,8 @@ void Texture::getBytes(void* out, size_t bytesPerRow, const Region& region, int 
     if (!contains(region, mipmapLevel)) return;
     const size_t rowBytes = size_t{region.size.width} * 4;
     auto* target = static_cast<uint8_t*>(out);
-    const uint8_t* source = storage_.bytes.get() + size_t{region.origin.y} * this->bytesPerRow() +
-                            size_t{region.origin.x} * 4;
+    const uint8_t* source =
+        bytes_ + size_t{region.origin.y} * this->bytesPerRow() + size_t{region.origin.x} * 4;
     for (uint32_t row = 0; row < region.size.height; ++row) {
         std::memcpy(target + row * bytesPerRow, source + row * this->bytesPerRow(), rowBytes);
     }

@@ -17,6 +17,8 @@ class Texture {
   public:
     Texture(uint32_t width, uint32_t height, StoragePool::Block storage,
             std::shared_ptr<StoragePool> pool);
+    // Texels in memory lent by another part of the program (see StorageLender).
+    Texture(uint32_t width, uint32_t height, std::shared_ptr<uint8_t> lentStorage);
     ~Texture();
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
@@ -34,8 +36,8 @@ class Texture {
     void getBytes(void* out, size_t bytesPerRow, const Region& region, int mipmapLevel) const;
 
     // The managed storage itself, for consumers that upload or copy the whole texture.
-    const uint8_t* contents() const { return storage_.bytes.get(); }
-    uint8_t* mutableContents() { return storage_.bytes.get(); }
+    const uint8_t* contents() const { return bytes_; }
+    uint8_t* mutableContents() { return bytes_; }
 
   private:
     bool contains(const Region& region, int mipmapLevel) const;
@@ -44,6 +46,8 @@ class Texture {
     uint32_t height_;
     StoragePool::Block storage_;
     std::shared_ptr<StoragePool> pool_;
+    std::shared_ptr<uint8_t> lentStorage_;
+    uint8_t* bytes_;  // in one of the two above
 };
 
 }  // namespace gpu

@@ -1,9 +1,9 @@
 #include "relay/PipeWireRelayFactory.h"
 
 RelayServerFactory::Result PipeWireRelayFactory::create(const std::string& name,
-                                                        std::shared_ptr<gpu::Device> /*device*/) {
-    // Textures keep their pixels in CPU memory, so the server needs nothing of the device.
+                                                        std::shared_ptr<gpu::Device> device) {
     auto made = createSource(name);
+    if (made.source && device) made.source->lendBuffersTo(*device);
     return Result{std::move(made.source), std::move(made.failure)};
 }
 

@@ -28,6 +28,8 @@ void PipeWireVideoSource::publishFrameTexture(std::shared_ptr<gpu::Texture> text
 
 void PipeWireVideoSource::stop() { session_->stop(); }
 
+void PipeWireVideoSource::lendBuffersTo(gpu::Device& device) { device.setStorageLender(session_); }
+
 uint64_t PipeWireVideoSource::copiedFrames() const { return session_->copiedFrames(); }
 
 bool PipeWireVideoSource::isConnected() const { return session_->isConnected(); }

@@ -7,6 +7,7 @@
 #include "core/LogSink.h"
 #include "core/RelayServer.h"
 #include "core/RunLoop.h"
+#include "gpu/Device.h"
 
 class VideoSourceSession;
 
@@ -31,6 +32,9 @@ class PipeWireVideoSource : public RelayServer {
                              gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
                              bool flipped) override;
     void stop() override;
+    // New textures of `device` get their texels in the memory of a buffer the consumer takes as
+    // it is, when there is one, so that a frame leaves without a copy.
+    void lendBuffersTo(gpu::Device& device);
 
     // Inspection for tests and benchmarks.
     uint64_t copiedFrames() const;

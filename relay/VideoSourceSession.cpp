@@ -148,6 +148,11 @@ void VideoSourceSession::retry() {
     logLine("✅ Syphon server '" + name_ + "' connected to PipeWire");
 }
 
+std::shared_ptr<uint8_t> VideoSourceSession::lend(uint32_t width, uint32_t height) {
+    if (stopped_ || !stream_ || connectionBroken_ || streamBroken_) return nullptr;
+    return stream_->lend(FrameSize{width, height});
+}
+
 void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,
                                  const gpu::Rect& region, bool flipped) {
     if (stopped_ || !texture) return;

@@ -9,6 +9,7 @@
 #include "core/LogSink.h"
 #include "core/RunLoop.h"
 #include "gpu/Region.h"
+#include "gpu/StorageLender.h"
 #include "gpu/Texture.h"
 #include "relay/FrameRateMeter.h"
 #include "relay/FrameSize.h"
@@ -20,7 +21,8 @@ class VideoSourceStream;
 
 // Everything behind one relay server: the PipeWire loop, context, connection and stream, and
 // the reconnection to a daemon that is missing or went away. Main thread only.
-class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSession> {
+class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSession>,
+                           public gpu::StorageLender {
     struct Token {};
 
   public:
@@ -43,6 +45,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
 
     // Relays `region` of `texture` to the consumers streaming now; copies nothing without one.
     // The host's pace is noted all the same, and offered while nobody streams.
+    // Lends the memory of a buffer for a frame that a consumer takes as it is.
+    std::shared_ptr<uint8_t> lend(uint32_t width, uint32_t height) override;
     void publish(const std::shared_ptr<gpu::Texture>& texture, const gpu::Rect& region,
                  bool flipped);
     // Withdraws the stream and lets go of PipeWire; nothing is relayed afterwards.

@@ -6,7 +6,9 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,10 +47,10 @@ struct VideoSourceStream::Callbacks {
     }
 
     static void removeBuffer(void* data, pw_buffer* buffer) {
-        static_cast<VideoSourceStream*>(data)->memory_.erase(buffer);
+        auto* self = static_cast<VideoSourceStream*>(data);
+        self->memory_.erase(buffer);
+        std::erase(self->held_, buffer);
     }
-
-    static void process(void* data) { static_cast<VideoSourceStream*>(data)->fillBuffer(); }
 
     static const pw_stream_events& events() {
         static const pw_stream_events events = [] {
@@ -58,7 +60,6 @@ struct VideoSourceStream::Callbacks {
             e.param_changed = &paramChanged;
             e.add_buffer = &addBuffer;
             e.remove_buffer = &removeBuffer;
-            e.process = &process;
             return e;
         }();
         return events;
@@ -152,7 +153,9 @@ bool VideoSourceStream::canSend(const RelayFrame& frame) const {
 
 void VideoSourceStream::sendPending() {
     if (!pending_ || !canSend(*pending_) || !isStreaming()) return;
-    pw_stream_trigger_process(stream_);
+    // Queued here rather than in a process callback: PipeWire asks for one only while it holds
+    // a free buffer, and the buffers lent to textures are held here.
+    if (queueFrame()) pw_stream_trigger_process(stream_);
 }
 
 void VideoSourceStream::formatChanged(const spa_pod* format) {
@@ -197,23 +200,88 @@ void VideoSourceStream::addBuffer(pw_buffer* buffer) {
     memory_[buffer] = std::move(memory);
 }
 
-void VideoSourceStream::fillBuffer() {
-    if (!pending_ || !canSend(*pending_)) return;
+bool VideoSourceStream::lendsFor(FrameSize size) const {
+    return negotiated_ && !awaitingBuffers_ && negotiated_->size == size &&
+           (negotiated_->format == SPA_VIDEO_FORMAT_BGRA ||
+            negotiated_->format == SPA_VIDEO_FORMAT_BGRx) &&
+           negotiated_->stride() == size_t{size.width} * 4 && isStreaming();
+}
+
+namespace {
+
+// Whether no texture holds the memory any longer. A texture let go on another thread has
+// finished reading it by then.
+bool unlent(const std::shared_ptr<MemFdBuffer>& memory) {
+    if (memory.use_count() != 1) return false;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<uint8_t> VideoSourceStream::lend(FrameSize size) {
+    if (!lendsFor(size)) return nullptr;
+    while (pw_buffer* buffer = pw_stream_dequeue_buffer(stream_)) held_.push_back(buffer);
+    for (pw_buffer* buffer : held_) {
+        const auto found = memory_.find(buffer);
+        if (found != memory_.end() && unlent(found->second)) {
+            // Shares ownership of the memory, which outlives the stream's buffer if need be.
+            return std::shared_ptr<uint8_t>(found->second, found->second->bytes());
+        }
+    }
+    return nullptr;
+}
+
+pw_buffer* VideoSourceStream::takeLentBuffer(const RelayFrame& frame) {
+    const auto& region = frame.region;
+    const bool whole = region.x == 0 && region.y == 0 && region.width == frame.texture->width() &&
+                       region.height == frame.texture->height() && frame.flipped;
+    if (!whole || !lendsFor(frame.size())) return nullptr;
+    for (auto held = held_.begin(); held != held_.end(); ++held) {
+        const auto found = memory_.find(*held);
+        if (found != memory_.end() && found->second->bytes() == frame.texture->contents()) {
+            pw_buffer* buffer = *held;
+            held_.erase(held);
+            return buffer;
+        }
+    }
+    return nullptr;
+}
+
+pw_buffer* VideoSourceStream::takeWritableBuffer() {
+    while (pw_buffer* buffer = pw_stream_dequeue_buffer(stream_)) held_.push_back(buffer);
+    for (auto held = held_.begin(); held != held_.end(); ++held) {
+        const auto found = memory_.find(*held);
+        if (found == memory_.end() || unlent(found->second)) {
+            pw_buffer* buffer = *held;
+            held_.erase(held);
+            return buffer;
+        }
+    }
+    return nullptr;
+}
+
+bool VideoSourceStream::queueFrame() {
     const RelayFrame frame = std::move(*pending_);
     pending_.reset();  // sent now or dropped: a consumer that holds every buffer misses it
 
-    pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
-    if (!buffer) return;
+    // A frame copied straight into a buffer's memory leaves as it is.
+    pw_buffer* buffer = takeLentBuffer(frame);
+    const bool inPlace = buffer != nullptr;
+    if (!buffer) buffer = takeWritableBuffer();
+    if (!buffer) return false;
     spa_buffer* spaBuffer = buffer->buffer;
     spa_data& plane = spaBuffer->datas[0];
     const FrameLayout& layout = *negotiated_;
     if (!plane.data || plane.maxsize < layout.bytes || !plane.chunk) {
         if (plane.chunk) plane.chunk->size = 0;
         pw_stream_queue_buffer(stream_, buffer);
-        return;
+        return true;
     }
-    layout.write(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
-                 frame.flipped, static_cast<uint8_t*>(plane.data));
+    if (!inPlace) {
+        layout.write(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
+                     frame.flipped, static_cast<uint8_t*>(plane.data));
+    }
     plane.chunk->offset = 0;
     plane.chunk->size = static_cast<uint32_t>(layout.bytes);
     plane.chunk->stride = static_cast<int32_t>(layout.stride());
@@ -231,4 +299,5 @@ void VideoSourceStream::fillBuffer() {
     }
     pw_stream_queue_buffer(stream_, buffer);
     ++sent_;
+    return true;
 }

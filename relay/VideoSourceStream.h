@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "relay/FrameLayout.h"
 #include "relay/FrameSize.h"
@@ -19,7 +20,8 @@ struct spa_hook;
 struct spa_pod;
 
 // The PipeWire video source node that carries relayed frames: an output stream that drives its
-// graph, so that each submitted frame runs one process cycle. It must go before its core.
+// graph, so that each submitted frame, once queued, runs one graph cycle. It must go before its
+// core.
 class VideoSourceStream {
     struct Token {};
 
@@ -43,7 +45,7 @@ class VideoSourceStream {
     void offer(FrameSize size, uint32_t rate);
     // True while a consumer takes frames.
     bool isStreaming() const;
-    // Sends `frame` in a process cycle, which it triggers at once when the stream has buffers of
+    // Sends `frame` in a graph cycle, which it triggers at once when the stream has buffers of
     // the frame's size; otherwise the frame waits for them (a renegotiation), replacing any
     // frame that was waiting.
     void submit(RelayFrame frame);
@@ -51,12 +53,21 @@ class VideoSourceStream {
     void sendPending();
     // Frames copied or converted into buffers and queued so far.
     uint64_t sentFrames() const { return sent_; }
+    // The memory of a buffer nobody uses, for a texture of `size` whose frame is then sent from
+    // there without a copy; none unless the consumer takes BGRA or BGRx rows of that size.
+    std::shared_ptr<uint8_t> lend(FrameSize size);
 
   private:
     bool connect(std::string& failure);
     bool canSend(const RelayFrame& frame) const;
     void addBuffer(pw_buffer* buffer);
-    void fillBuffer();
+    // Puts the waiting frame into a buffer and queues it; false when no buffer is free.
+    bool queueFrame();
+    bool lendsFor(FrameSize size) const;
+    // The held buffer whose memory `frame` was copied into, if any, taken from those held.
+    pw_buffer* takeLentBuffer(const RelayFrame& frame);
+    // A buffer no texture's texels are in, to copy a frame into.
+    pw_buffer* takeWritableBuffer();
     void formatChanged(const spa_pod* format);
 
     struct Callbacks;  // the stream's event handlers, which need PipeWire's types
@@ -69,8 +80,11 @@ class VideoSourceStream {
     FailureHandler failed_;
     std::optional<FrameLayout> negotiated_;
     std::optional<RelayFrame> pending_;
-    // The memory behind each buffer of the stream, released with the buffer.
-    std::map<pw_buffer*, std::unique_ptr<MemFdBuffer>> memory_;
+    // The memory behind each buffer of the stream, released with the buffer and with the last
+    // texture lent it.
+    std::map<pw_buffer*, std::shared_ptr<MemFdBuffer>> memory_;
+    // Buffers given back by the consumer and held here, some of them lent to textures.
+    std::vector<pw_buffer*> held_;
     bool awaitingBuffers_ = true;  // a format is agreed, its buffers are not there yet
     uint64_t sent_ = 0;
     uint64_t sequence_ = 0;

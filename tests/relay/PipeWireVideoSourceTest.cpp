@@ -109,6 +109,7 @@ class RelayTest : public ::testing::Test {
         auto made =
             PipeWireRelayFactory(log, std::make_shared<QtRunLoop>()).createSource(serverName);
         EXPECT_TRUE(made.source && made.failure.empty()) << made.failure;
+        if (made.source) made.source->lendBuffersTo(*device);
         EXPECT_TRUE(spinUntil([] { return relayNodes() == 1; }));
         return std::move(made.source);
     }
@@ -121,7 +122,8 @@ class RelayTest : public ::testing::Test {
 }  // namespace
 
 // Fresh clients in turn get a region of a 637 x 481 texture in their format; one asks for a range
-// of frame rates, as browsers do. Nothing is copied while no one streams; no log lines.
+// of frame rates, as browsers do. Whole BGRA frames leave from the buffer they were written into.
+// Nothing is copied while no one streams; no log lines.
 TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedRegion) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
@@ -142,7 +144,9 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedRegion) {
              {"YUY2", even, false}, {"BGRA,framerate=[1/1,30/1]", all, true}}) {
         // clang-format on
         SCOPED_TRACE((format + " x %1 flipped %2").arg(region.x).arg(flipped).toStdString());
-        const auto feed = [&](qint64) { publish(*source, texture, region, flipped); };
+        const auto feed = [&](qint64) {
+            publish(*source, patternTexture(*device, 637, 481), region, flipped);
+        };
         EXPECT_EQ(gstMismatch(feed, {expectedFrame(637, 481, region, flipped, format)}, format),
                   "");
         ASSERT_TRUE(spinUntil([&] { return !source->isStreaming(); }));
