@@ -13,6 +13,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the network stream
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav ffmpeg  # SRT, TS, x264; its clients
   clang libclang-rt-14-dev procps
+  xdotool bc  # the system benchmark minimises the window and works out shares of a core
   imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
 )
 

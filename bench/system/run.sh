@@ -2,10 +2,12 @@
 # Whole-system figures: lumetra-sim and the application's window side by side under a virtual X
 # display, with private D-Bus and PipeWire daemons. Prints `name: value` lines.
 #   bench/system/run.sh            30-second runs at 1080p60 and 4K60, 1080p60 while 4K frames are
-#                                  saved as PNG one after another, an idle run, and the time the
-#                                  application takes to quit beside a hung host
+#                                  saved as PNG one after another, an idle run, 4K60 and (window
+#                                  minimised) 1080p60 relayed to a PipeWire consumer, and the time
+#                                  the application takes to quit beside a hung host
 #   bench/system/run.sh --soak     also a 10-minute 1080p60 run for memory and descriptors
 #   bench/system/run.sh --hung-host  only the time to quit beside a hung host
+#   bench/system/run.sh --relay      only the two runs with a PipeWire consumer
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -13,7 +15,8 @@ root=$PWD
 if [ -z "${LMV_SYSTEM_BENCH_INNER:-}" ]; then
   bash scripts/setup.sh
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc)" --target lumetra-sim frame-counting-app lm-vuzadivirur >/dev/null
+  cmake --build build -j"$(nproc)" --target lumetra-sim frame-counting-app lm-vuzadivirur \
+    relayed-frame-counter >/dev/null
   export LMV_SYSTEM_BENCH_INNER=1
   exec scripts/with-daemons.sh xvfb-run -a -s "-screen 0 1920x1200x24" "$0" "$@"
 fi
@@ -63,8 +66,39 @@ quit_with_hung_host() {
   echo "quit_with_hung_host_ms: $(((end - start) / 1000000))"
 }
 
+# The application itself beside the host and a PipeWire consumer that tells from the pictures
+# which host frames reached it; also the application's share of a core meanwhile. With --hidden
+# its window is unmapped, as a minimised window is.
+relayed() {  # relayed LABEL SIZE [--hidden]
+  local label=$1 size=$2 deadline=$((SECONDS + 60))
+  "$sim" --size "$size" --rate 60 >"$log/sim-$label.log" 2>&1 &
+  local simPid=$!
+  "$root/build/bin/lm-vuzadivirur" >"$log/app-$label.log" 2>&1 &
+  local appPid=$!
+  until grep -qs "Received frame" "$log/app-$label.log"; do
+    [ $SECONDS -lt $deadline ] || { echo "relayed $label: no frames" >&2; return 1; }
+    sleep 0.05
+  done
+  [ "${3:-}" != --hidden ] || xdotool search --sync --name '^LM Vuzadivirur$' windowunmap
+  local ticks start
+  ticks=$(awk '{ print $14 + $15 }' "/proc/$appPid/stat")
+  start=$(date +%s%N)
+  "$root/build/bin/relayed-frame-counter" --warmup 3 --seconds "$seconds" --label "$label" ||
+    echo "relayed $label: the consumer failed" >&2
+  ticks=$(($(awk '{ print $14 + $15 }' "/proc/$appPid/stat") - ticks))
+  echo "${label}_cpu_pct: $(echo "scale=1; $ticks * 100 / $(getconf CLK_TCK) * 1000000000 / ($(date +%s%N) - $start)" | bc)"
+  kill -TERM $appPid $simPid 2>/dev/null || true
+  wait $appPid $simPid 2>/dev/null || true
+}
+
 if [ "${1:-}" = "--hung-host" ]; then
   quit_with_hung_host
+  exit
+fi
+
+if [ "${1:-}" = "--relay" ]; then
+  relayed relay4k 3840x2160
+  relayed hidden 1920x1080 --hidden
   exit
 fi
 
@@ -72,6 +106,8 @@ measure 1080p60 "$seconds" --size 1920x1080 --rate 60 | tee "$log/1080p60"
 measure 4k60 "$seconds" --size 3840x2160 --rate 60 | tee "$log/4k60"
 app_args=--save-4k measure save4k "$seconds" --size 1920x1080 --rate 60 | tee "$log/save4k"
 measure idle "$seconds" --size 1920x1080 --frames 1 | tee "$log/idle"
+relayed relay4k 3840x2160 | tee "$log/relay4k"
+relayed hidden 1920x1080 --hidden | tee "$log/hidden"
 
 value() { sed -n "s/^$1: //p" "$2"; }
 echo "taken_fps_1080p60: $(value 1080p60_taken_fps "$log/1080p60")"
@@ -81,6 +117,9 @@ echo "taken_fps_4k60: $(value 4k60_taken_fps "$log/4k60")"
 echo "rss_4k60_mb: $(value 4k60_rss_mb "$log/4k60")"
 echo "missed_during_4k_save: $(value save4k_missed "$log/save4k") ($(value save4k_saves "$log/save4k") saves)"
 echo "cpu_idle_pct: $(value idle_cpu_pct "$log/idle")"
+echo "relayed_fps_4k60: $(value relay4k_relayed_fps "$log/relay4k")"
+echo "relayed_missed_4k60: $(value relay4k_relayed_missed "$log/relay4k")"
+echo "cpu_hidden_1080p60_pct: $(value hidden_cpu_pct "$log/hidden") ($(value hidden_relayed_fps "$log/hidden") fps relayed)"
 quit_with_hung_host
 
 if [ "${1:-}" = "--soak" ]; then
