@@ -7,6 +7,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "preview/CoveredWindowWatch.h"
 #include "preview/RenderThread.h"
 #include "preview/RetainedDrawable.h"
 #include "preview/TextureGLWindow.h"
@@ -43,6 +44,9 @@ TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QW
     container_ = QWidget::createWindowContainer(window.release(), this);  // takes the window
     container_->setFocusPolicy(Qt::NoFocus);
     container_->setGeometry(rect());
+    coveredWatch_ = std::make_unique<CoveredWindowWatch>(*window_, [this](bool covered) {
+        if (!covered) render();  // what came while it was covered
+    });
     renderThread_ = std::make_unique<RenderThread>(QOpenGLContext::supportsThreadedOpenGL());
 }
 
@@ -131,9 +135,10 @@ void TextureGLView::setTopRowFirstAllowed(bool allowed) {
 }
 
 bool TextureGLView::isOnScreen() const {
-    // A minimised top-level window is unmapped; the native window inside it may still say it
-    // is exposed.
-    return window_->isExposed() && (!topLevel_ || topLevel_->isExposed());
+    // A minimised top-level window is unmapped, and an X11 window may be covered by others; the
+    // native window inside it may still say it is exposed.
+    return window_->isExposed() && (!topLevel_ || topLevel_->isExposed()) &&
+           !coveredWatch_->isCovered();
 }
 
 void TextureGLView::render() {

@@ -11,6 +11,7 @@
 
 #include "preview/Renderer.h"
 
+class CoveredWindowWatch;
 class QOffscreenSurface;
 class QOpenGLContext;
 class QSurface;
@@ -120,6 +121,7 @@ class TextureGLView : public QWidget {
     int drawsInFlight_ = 0;       // draws posted and not yet done
     bool topRowFirstAllowed_ = true;
     std::unique_ptr<QOffscreenSurface> spareSurface_;  // for GL work while the window has none
+    std::unique_ptr<CoveredWindowWatch> coveredWatch_;
     std::atomic<bool> glReady_ = false;
 
     // Touched only on the render thread (or with it waited for).
