@@ -37,22 +37,25 @@ measure() {  # measure LABEL SECONDS SIM-ARGS...
   wait $simPid 2>/dev/null || true
 }
 
+# Waits, a minute at most, until TEXT is in FILE; otherwise says WHAT went wrong.
+until_logged() {  # until_logged FILE TEXT WHAT
+  local deadline=$((SECONDS + 60))
+  until grep -qs "$2" "$1"; do
+    [ $SECONDS -lt $deadline ] || { echo "$3" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
 # Milliseconds from SIGTERM to the application's exit while the host, stopped in the middle of a
 # frame, holds its lock; the application has met the held lock for a second by then.
 quit_with_hung_host() {
-  local out=$log/app-hung.log simLog=$log/sim-hung.log deadline=$((SECONDS + 60))
+  local out=$log/app-hung.log simLog=$log/sim-hung.log
   "$root/build/bin/lm-vuzadivirur" >"$out" 2>&1 &
   local appPid=$!
-  until grep -qs "Polling timer started" "$out"; do
-    [ $SECONDS -lt $deadline ] || { echo "quit_with_hung_host: the application did not start" >&2; return 1; }
-    sleep 0.05
-  done
+  until_logged "$out" "Polling timer started" "quit_with_hung_host: the application did not start" || return 1
   "$sim" --size 1920x1080 --rate 60 --hang-in-frame 30 --pause-seconds 60 >"$simLog" 2>&1 &
   local simPid=$!
-  until grep -qs "with the lock held" "$simLog"; do
-    [ $SECONDS -lt $deadline ] || { echo "quit_with_hung_host: the host did not hang" >&2; return 1; }
-    sleep 0.05
-  done
+  until_logged "$simLog" "with the lock held" "quit_with_hung_host: the host did not hang" || return 1
   sleep 1
   local start end status=0
   start=$(date +%s%N)
@@ -70,15 +73,12 @@ quit_with_hung_host() {
 # which host frames reached it; also the application's share of a core meanwhile. With --hidden
 # its window is unmapped, as a minimised window is.
 relayed() {  # relayed LABEL SIZE [--hidden]
-  local label=$1 size=$2 deadline=$((SECONDS + 60))
+  local label=$1 size=$2
   "$sim" --size "$size" --rate 60 >"$log/sim-$label.log" 2>&1 &
   local simPid=$!
   "$root/build/bin/lm-vuzadivirur" >"$log/app-$label.log" 2>&1 &
   local appPid=$!
-  until grep -qs "Received frame" "$log/app-$label.log"; do
-    [ $SECONDS -lt $deadline ] || { echo "relayed $label: no frames" >&2; return 1; }
-    sleep 0.05
-  done
+  until_logged "$log/app-$label.log" "Received frame" "relayed $label: no frames" || return 1
   [ "${3:-}" != --hidden ] || xdotool search --sync --name '^LM Vuzadivirur$' windowunmap
   local ticks start
   ticks=$(awk '{ print $14 + $15 }' "/proc/$appPid/stat")
