@@ -14,6 +14,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav ffmpeg  # SRT, TS, x264; its clients
   clang libclang-rt-14-dev procps
   imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
+  chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk  # the camera as browsers see it
 )
 
 # A decimal-comma locale, for the tests that check number formatting does not follow it.
