@@ -21,8 +21,7 @@ field() { last "$2" | sed -n "s/.* $1=\([0-9]*\).*/\1/p"; }
 reached() { [ "$(field frames "$1")" -ge "$2" ]; }
 fail() { echo "FAIL: $1"; tail -n 15 "$dir/$2.log"; exit 1; }
 
-# The portal is up before the node, as on a desktop. Browsers outside a sandbox ask for the camera
-# under the empty application id, granted beforehand so that no dialog waits.
+# The portal is up before the node, as on a desktop; unsandboxed browsers (app id '') may use cameras.
 dbus-update-activation-environment DISPLAY XAUTHORITY  # for the portal backends the bus starts
 gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
   -m org.freedesktop.DBus.Peer.Ping >/dev/null || exit 1
