@@ -15,6 +15,7 @@ packages=(
   clang libclang-rt-14-dev procps
   xdotool bc  # the system benchmark minimises the window and works out shares of a core
   imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
+  chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk  # the camera as browsers see it
 )
 
 # A decimal-comma locale, for the tests that check number formatting does not follow it.

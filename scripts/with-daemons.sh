@@ -17,6 +17,7 @@ stop_all() {
     kill -TERM "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null
   done
+  fusermount -uz "$runtime/doc" 2>/dev/null  # a document portal the bus started mounts its store here
   rm -rf "$runtime"
 }
 trap stop_all EXIT
