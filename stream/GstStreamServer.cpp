@@ -166,6 +166,11 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     g_object_set(sink, "uri", uri.c_str(), nullptr);
     g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), server.get());
     g_signal_connect(sink, "caller-removed", G_CALLBACK(onCallerRemoved), server.get());
+    if (uri.find("mode=caller") != std::string::npos) {
+        server->sink_ = sink;
+        // Without its query, which may hold the passphrase.
+        server->listener_ = uri.substr(6, uri.find('?') - 6);
+    }
     gst_object_unref(sink);
     GstElement* mux = gst_bin_get_by_name(bin, "mux");
     GstPad* muxOut = gst_element_get_static_pad(mux, "src");
@@ -177,10 +182,15 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     gst_bus_set_sync_handler(
         bus,
         [](GstBus*, GstMessage* message, gpointer data) {
+            auto* self = static_cast<GstStreamServer*>(data);
+            // A caller's srtsink warns as it drops a lost connection and calls again, which may
+            // get through before the next look at its statistics.
+            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING && self->sink_ &&
+                GST_MESSAGE_SRC(message) == GST_OBJECT(self->sink_))
+                self->postToMain([self] { self->setConnected(false); });
             if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
                 GError* problem = nullptr;
                 gst_message_parse_error(message, &problem, nullptr);
-                auto* self = static_cast<GstStreamServer*>(data);
                 std::string text = problem ? problem->message : "unknown error";
                 if (!text.empty() && text.back() == '.') text.pop_back();
                 g_clear_error(&problem);
@@ -272,7 +282,8 @@ void GstStreamServer::postToMain(std::function<void()> job) {
 void GstStreamServer::onError(const std::string& message) {
     if (stopped_ || restartDue_) return;
     if (!errorLogged_)
-        log_->line("⚠️ Network stream: " + message + "; waiting for the next client");
+        log_->line("⚠️ Network stream: " + message +
+                   (sink_ ? "; calling again" : "; waiting for the next client"));
     errorLogged_ = true;
     // Down now, up again at the next tick: a listener listens anew, a caller calls anew.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -293,6 +304,7 @@ void GstStreamServer::onTick() {
     if (rate > 0 && std::abs(int(rate) - int(rate_)) * 10 > int(rate_)) rate_ = rate;
     hostFrames_ = 0;
     lastTick_ = now;
+    if (sink_) watchConnection();
     if (++ticksThisMinute_ < 60) return;
     ticksThisMinute_ = 0;
     if (droppedThisMinute_ > 0) {
@@ -300,6 +312,23 @@ void GstStreamServer::onTick() {
                    " frames dropped in the last minute, the encoder could not keep up");
     }
     droppedThisMinute_ = 0;
+}
+
+void GstStreamServer::watchConnection() {
+    // srtsink has no signal for a caller's connection; its statistics hold the connection's
+    // figures only while it stands.
+    GstStructure* stats = nullptr;
+    if (!restartDue_) g_object_get(sink_, "stats", &stats, nullptr);
+    setConnected(stats && gst_structure_has_field(stats, "packets-sent"));
+    if (stats) gst_structure_free(stats);
+}
+
+void GstStreamServer::setConnected(bool connected) {
+    if (connected == connected_) return;
+    connected_ = connected;
+    if (connected) errorLogged_ = false;
+    log_->line(connected ? "📡 Stream connected to " + listener_
+                         : "📡 Stream connection to " + listener_ + " lost");
 }
 
 void GstStreamServer::onCallerAdded(GstElement*, int, void* address, GstStreamServer* self) {

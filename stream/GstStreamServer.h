@@ -46,6 +46,9 @@ class GstStreamServer : public RelayServer {
     bool withinRate(std::chrono::steady_clock::time_point now);
     void onError(const std::string& message);
     void onTick();
+    // In caller mode: logs the connection to the listener when it is made and when it is lost.
+    void watchConnection();
+    void setConnected(bool connected);
     // Runs on GStreamer's threads: hands `job` to the main thread, unless the server is gone.
     void postToMain(std::function<void()> job);
     static void onCallerAdded(GstElement*, int, void* address, GstStreamServer* self);
@@ -57,6 +60,9 @@ class GstStreamServer : public RelayServer {
     GstElement* pipeline_ = nullptr;  // owned; released in the destructor
     GstElement* source_ = nullptr;    // borrowed from the pipeline
     GstElement* encoder_ = nullptr;   // borrowed from the pipeline
+    GstElement* sink_ = nullptr;      // borrowed from the pipeline; only in caller mode
+    std::string listener_;            // HOST:PORT called, in caller mode
+    bool connected_ = false;          // to the listener, in caller mode
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint32_t maxRate_ = 0;                 // --stream-fps; 0: none
