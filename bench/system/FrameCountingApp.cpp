@@ -126,7 +126,7 @@ int run(double warmup, double seconds, const std::string& name, bool save4k) {
     bool measuring = false;
     int64_t recorded = 0;
     std::set<int64_t> taken;
-    receiver->objectWillChange.connect([&] {
+    const int counter = receiver->objectWillChange.connect([&] {
         const int64_t number = receiver->lastFrameNumber();
         if (number != recorded) {
             recorded = number;
@@ -184,6 +184,9 @@ int run(double warmup, double seconds, const std::string& name, bool save4k) {
         QApplication::quit();
     });
     const int status = QApplication::exec();
+    // A frame job still pending holds the receiver past this function, whose locals the counter
+    // takes by reference.
+    receiver->objectWillChange.disconnect(counter);
     saveLoop->writer.reset();  // waits for a save under way; it holds the loop as its log
     return status;
 }
