@@ -296,12 +296,16 @@ void GstStreamServer::onTick() {
         restartDue_ = false;
         gst_element_set_state(pipeline_, GST_STATE_PLAYING);
     }
-    // The encoder is told the host's rate (at most --stream-fps) once it is a tenth off.
+    // The encoder is told the host's rate (at most --stream-fps) once it has been a tenth off
+    // for three seconds on end: each new rate has the encoder start over, which a start, a pause
+    // or a busy moment is not worth.
     const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - lastTick_).count();
     const auto hostRate = uint32_t(std::lround(double(hostFrames_) / seconds));
     const uint32_t rate = maxRate_ ? std::min(maxRate_, hostRate) : hostRate;
-    if (rate > 0 && std::abs(int(rate) - int(rate_)) * 10 > int(rate_)) rate_ = rate;
+    const bool off = rate > 0 && std::abs(int(rate) - int(rate_)) * 10 > int(rate_);
+    offTicks_ = off ? offTicks_ + 1 : 0;
+    if (offTicks_ >= 3) rate_ = rate, offTicks_ = 0;
     hostFrames_ = 0;
     lastTick_ = now;
     if (sink_) watchConnection();

@@ -72,6 +72,7 @@ class GstStreamServer : public RelayServer {
     std::chrono::steady_clock::time_point nextDue_{};
     std::chrono::steady_clock::time_point lastTick_{};
     uint64_t hostFrames_ = 0;  // since the last tick
+    int offTicks_ = 0;         // ticks on end that found the host's rate a tenth off rate_
     bool stopped_ = false;
     bool restartDue_ = false;
     bool errorLogged_ = false;
