@@ -5,8 +5,11 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -17,11 +20,10 @@ struct Element {
     const char* name;
     const char* package;
 };
-constexpr std::array<Element, 8> requiredElements{{
+constexpr std::array<Element, 7> requiredElements{{
     {"appsrc", "gstreamer1.0-plugins-base"},
     {"videoconvert", "gstreamer1.0-plugins-base"},
     {"videoscale", "gstreamer1.0-plugins-base"},
-    {"videorate", "gstreamer1.0-plugins-base"},
     {"x264enc", "gstreamer1.0-plugins-ugly"},
     {"h264parse", "gstreamer1.0-plugins-bad"},
     {"mpegtsmux", "gstreamer1.0-plugins-bad"},
@@ -29,6 +31,8 @@ constexpr std::array<Element, 8> requiredElements{{
 }};
 // At most this many frames wait for the encoder; a later one is dropped.
 constexpr guint64 maxQueuedFrames = 2;
+// The rate the encoder is told until the host's has been measured.
+constexpr uint32_t assumedRate = 60;
 
 // The first hardware H.264 encoder that opens on this machine, with low-latency settings, else
 // x264 with them.
@@ -64,6 +68,34 @@ std::string addressText(void* address) {
     return text;
 }
 
+// mpegtsmux without alignment hands over each frame's packets as soon as the frame is in, but as
+// a list of 188-byte buffers, which srtsink would send one datagram each. Joined, srtsink cuts
+// them into full 1316-byte datagrams (7 packets) with only the frame's tail shorter. (With
+// alignment=7 the muxer itself held a frame's last packets back until the next frame came.)
+GstPadProbeReturn joinPackets(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    const guint count = gst_buffer_list_length(list);
+    if (count < 2) return GST_PAD_PROBE_OK;
+    GstBuffer* joined =
+        gst_buffer_new_allocate(nullptr, gst_buffer_list_calculate_size(list), nullptr);
+    GstMapInfo map;
+    gst_buffer_map(joined, &map, GST_MAP_WRITE);
+    gsize at = 0;
+    for (guint i = 0; i < count; ++i) {
+        GstBuffer* packet = gst_buffer_list_get(list, i);
+        at += gst_buffer_extract(packet, 0, map.data + at, gst_buffer_get_size(packet));
+    }
+    gst_buffer_unmap(joined, &map);
+    // Timestamps only: the first packet's header flag would have srtsink drop the whole frame
+    // as a repeat of the stream headers.
+    gst_buffer_copy_into(joined, gst_buffer_list_get(list, 0), GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
+    GstBufferList* one = gst_buffer_list_new_sized(1);
+    gst_buffer_list_add(one, joined);
+    gst_buffer_list_unref(list);
+    GST_PAD_PROBE_INFO_DATA(info) = one;
+    return GST_PAD_PROBE_OK;
+}
+
 void releaseTexture(gpointer holder) {
     // Takes back the hold that push() gave GStreamer.
     std::unique_ptr<std::shared_ptr<gpu::Texture>>(
@@ -95,22 +127,24 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
         gst_object_unref(factory);
     }
 
-    const uint32_t keyInterval = settings.fps ? settings.fps : 60;
+    const uint32_t keyInterval = settings.fps ? settings.fps : assumedRate;
     std::string raw = "video/x-raw,format=I420";
     if (settings.width) {
         raw += ",width=" + std::to_string(settings.width) +
                ",height=" + std::to_string(settings.height);
     }
-    if (settings.fps) raw += ",framerate=" + std::to_string(settings.fps) + "/1";
     const std::string description =
-        std::string(
-            "appsrc name=source is-live=true format=time do-timestamp=true block=false "
-            "max-bytes=0 ! videoconvert ! videoscale ! ") +
-        (settings.fps ? "videorate ! " : "") + raw + " ! " + encoderDescription(keyInterval) +
+        "appsrc name=source is-live=true format=time do-timestamp=true block=false max-bytes=0 "
+        "! videoconvert ! videoscale ! " +
+        raw + " ! " + encoderDescription(keyInterval) +
         " ! video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 "
-        "! mpegtsmux alignment=7 ! srtsink name=sink wait-for-connection=false sync=false";
+        "! mpegtsmux name=mux alignment=0 ! srtsink name=sink wait-for-connection=false "
+        "sync=false";
 
     auto server = std::make_unique<GstStreamServer>(std::move(log), std::move(runLoop));
+    if (settings.fps) server->interval_ = std::chrono::nanoseconds(1s) / settings.fps;
+    server->maxRate_ = settings.fps;
+    server->rate_ = settings.fps ? std::min(settings.fps, assumedRate) : assumedRate;
     server->pipeline_ = gst_parse_launch(description.c_str(), &error);
     if (!server->pipeline_ || error) {
         failure =
@@ -132,16 +166,31 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     g_object_set(sink, "uri", uri.c_str(), nullptr);
     g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), server.get());
     g_signal_connect(sink, "caller-removed", G_CALLBACK(onCallerRemoved), server.get());
+    if (uri.find("mode=caller") != std::string::npos) {
+        server->sink_ = sink;
+        // Without its query, which may hold the passphrase.
+        server->listener_ = uri.substr(6, uri.find('?') - 6);
+    }
     gst_object_unref(sink);
+    GstElement* mux = gst_bin_get_by_name(bin, "mux");
+    GstPad* muxOut = gst_element_get_static_pad(mux, "src");
+    gst_pad_add_probe(muxOut, GST_PAD_PROBE_TYPE_BUFFER_LIST, joinPackets, nullptr, nullptr);
+    gst_object_unref(muxOut);
+    gst_object_unref(mux);
 
     GstBus* bus = gst_element_get_bus(server->pipeline_);
     gst_bus_set_sync_handler(
         bus,
         [](GstBus*, GstMessage* message, gpointer data) {
+            auto* self = static_cast<GstStreamServer*>(data);
+            // A caller's srtsink warns as it drops a lost connection and calls again, which may
+            // get through before the next look at its statistics.
+            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING && self->sink_ &&
+                GST_MESSAGE_SRC(message) == GST_OBJECT(self->sink_))
+                self->postToMain([self] { self->setConnected(false); });
             if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
                 GError* problem = nullptr;
                 gst_message_parse_error(message, &problem, nullptr);
-                auto* self = static_cast<GstStreamServer*>(data);
                 std::string text = problem ? problem->message : "unknown error";
                 if (!text.empty() && text.back() == '.') text.pop_back();
                 g_clear_error(&problem);
@@ -154,6 +203,7 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
 
     gst_element_set_state(server->pipeline_, GST_STATE_PLAYING);
     GstStreamServer* self = server.get();
+    server->lastTick_ = std::chrono::steady_clock::now();
     server->timer_ = server->runLoop_->scheduleRepeating(1s, [self] { self->onTick(); });
     return server;
 }
@@ -178,20 +228,25 @@ void GstStreamServer::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
 }
 
 void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
+    ++hostFrames_;
     if (stopped_ || restartDue_ || !texture) return;
+    if (!withinRate(std::chrono::steady_clock::now())) return;
     if (gst_app_src_get_current_level_buffers(GST_APP_SRC(source_)) >= maxQueuedFrames) {
         ++droppedThisMinute_;
         ++droppedTotal_;
         return;
     }
-    if (texture->width() != width_ || texture->height() != height_) {
+    if (texture->width() != width_ || texture->height() != height_ || rate_ != capsRate_) {
         // A new size goes in order with the frames; the encoder starts over with a key frame.
         // BGRx: H.264 carries no alpha, and videoconvert has a fast path from it, not from BGRA.
+        // A rate, not 0/1: x264 takes a variable rate's frames one frame late.
         width_ = texture->width();
         height_ = texture->height();
-        GstCaps* caps = gst_caps_new_simple(
-            "video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, gint(width_),
-            "height", G_TYPE_INT, gint(height_), "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
+        capsRate_ = rate_;
+        GstCaps* caps =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
+                                gint(width_), "height", G_TYPE_INT, gint(height_), "framerate",
+                                GST_TYPE_FRACTION, gint(rate_), 1, nullptr);
         gst_app_src_set_caps(GST_APP_SRC(source_), caps);
         gst_caps_unref(caps);
     }
@@ -201,6 +256,15 @@ void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
                                                     const_cast<uint8_t*>(texture->contents()), size,
                                                     0, size, holder.release(), releaseTexture);
     gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+}
+
+bool GstStreamServer::withinRate(std::chrono::steady_clock::time_point now) {
+    if (interval_ == interval_.zero()) return true;
+    // Half a frame's time early still counts as on time: the host's frames come unevenly.
+    const auto slack = interval_ / 2;
+    if (now < nextDue_ - slack) return false;
+    nextDue_ = std::max(nextDue_, now - slack) + interval_;
+    return true;
 }
 
 void GstStreamServer::stop() {
@@ -218,7 +282,8 @@ void GstStreamServer::postToMain(std::function<void()> job) {
 void GstStreamServer::onError(const std::string& message) {
     if (stopped_ || restartDue_) return;
     if (!errorLogged_)
-        log_->line("⚠️ Network stream: " + message + "; waiting for the next client");
+        log_->line("⚠️ Network stream: " + message +
+                   (sink_ ? "; calling again" : "; waiting for the next client"));
     errorLogged_ = true;
     // Down now, up again at the next tick: a listener listens anew, a caller calls anew.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -231,6 +296,19 @@ void GstStreamServer::onTick() {
         restartDue_ = false;
         gst_element_set_state(pipeline_, GST_STATE_PLAYING);
     }
+    // The encoder is told the host's rate (at most --stream-fps) once it has been a tenth off
+    // for three seconds on end: each new rate has the encoder start over, which a start, a pause
+    // or a busy moment is not worth.
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastTick_).count();
+    const auto hostRate = uint32_t(std::lround(double(hostFrames_) / seconds));
+    const uint32_t rate = maxRate_ ? std::min(maxRate_, hostRate) : hostRate;
+    const bool off = rate > 0 && std::abs(int(rate) - int(rate_)) * 10 > int(rate_);
+    offTicks_ = off ? offTicks_ + 1 : 0;
+    if (offTicks_ >= 3) rate_ = rate, offTicks_ = 0;
+    hostFrames_ = 0;
+    lastTick_ = now;
+    if (sink_) watchConnection();
     if (++ticksThisMinute_ < 60) return;
     ticksThisMinute_ = 0;
     if (droppedThisMinute_ > 0) {
@@ -238,6 +316,23 @@ void GstStreamServer::onTick() {
                    " frames dropped in the last minute, the encoder could not keep up");
     }
     droppedThisMinute_ = 0;
+}
+
+void GstStreamServer::watchConnection() {
+    // srtsink has no signal for a caller's connection; its statistics hold the connection's
+    // figures only while it stands.
+    GstStructure* stats = nullptr;
+    if (!restartDue_) g_object_get(sink_, "stats", &stats, nullptr);
+    setConnected(stats && gst_structure_has_field(stats, "packets-sent"));
+    if (stats) gst_structure_free(stats);
+}
+
+void GstStreamServer::setConnected(bool connected) {
+    if (connected == connected_) return;
+    connected_ = connected;
+    if (connected) errorLogged_ = false;
+    log_->line(connected ? "📡 Stream connected to " + listener_
+                         : "📡 Stream connection to " + listener_ + " lost");
 }
 
 void GstStreamServer::onCallerAdded(GstElement*, int, void* address, GstStreamServer* self) {

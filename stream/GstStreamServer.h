@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,8 +41,14 @@ class GstStreamServer : public RelayServer {
 
   private:
     void push(const std::shared_ptr<gpu::Texture>& texture);
+    // Whether a frame the host gave at `now` keeps the stream within --stream-fps. A faster
+    // host's frames are dropped here rather than held for a slot, as videorate would.
+    bool withinRate(std::chrono::steady_clock::time_point now);
     void onError(const std::string& message);
     void onTick();
+    // In caller mode: logs the connection to the listener when it is made and when it is lost.
+    void watchConnection();
+    void setConnected(bool connected);
     // Runs on GStreamer's threads: hands `job` to the main thread, unless the server is gone.
     void postToMain(std::function<void()> job);
     static void onCallerAdded(GstElement*, int, void* address, GstStreamServer* self);
@@ -53,8 +60,19 @@ class GstStreamServer : public RelayServer {
     GstElement* pipeline_ = nullptr;  // owned; released in the destructor
     GstElement* source_ = nullptr;    // borrowed from the pipeline
     GstElement* encoder_ = nullptr;   // borrowed from the pipeline
+    GstElement* sink_ = nullptr;      // borrowed from the pipeline; only in caller mode
+    std::string listener_;            // HOST:PORT called, in caller mode
+    bool connected_ = false;          // to the listener, in caller mode
     uint32_t width_ = 0;
     uint32_t height_ = 0;
+    uint32_t maxRate_ = 0;                 // --stream-fps; 0: none
+    uint32_t rate_ = 0;                    // the frames a second the encoder is told to expect
+    uint32_t capsRate_ = 0;                // the rate of the caps last given
+    std::chrono::nanoseconds interval_{};  // between frames at --stream-fps
+    std::chrono::steady_clock::time_point nextDue_{};
+    std::chrono::steady_clock::time_point lastTick_{};
+    uint64_t hostFrames_ = 0;  // since the last tick
+    int offTicks_ = 0;         // ticks on end that found the host's rate a tenth off rate_
     bool stopped_ = false;
     bool restartDue_ = false;
     bool errorLogged_ = false;

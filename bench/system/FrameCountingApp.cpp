@@ -2,8 +2,9 @@
 // more: it records the number of every frame the receiver takes, and this process's CPU time,
 // resident memory and open descriptors, over a measured window. Prints `name: value` lines.
 // With --save-4k it also saves a 3840x2160 frame as a PNG, one save after another, all through
-// the measured window, as the Save PNG button does.
-//   frame-counting-app --warmup S --seconds S [--label NAME] [--save-4k]
+// the measured window, as the Save PNG button does; with --stream it also streams, as --stream
+// does in the program.
+//   frame-counting-app --warmup S --seconds S [--label NAME] [--save-4k] [--stream URI]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -63,11 +64,11 @@ double argument(int argc, char** argv, const char* name, double fallback) {
     return fallback;
 }
 
-std::string label(int argc, char** argv) {
+std::string text(int argc, char** argv, const char* name, const char* fallback) {
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--label") == 0) return argv[i + 1];
+        if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
     }
-    return "run";
+    return fallback;
 }
 
 bool flag(int argc, char** argv, const char* name) {
@@ -96,29 +97,32 @@ class SaveLoop : public LogSink {
     int saves = 0, failures = 0;
 };
 
-int run(double warmup, double seconds, const std::string& name, bool save4k);
+int run(double warmup, double seconds, const std::string& name, bool save4k,
+        const StreamSettings& stream);
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const double warmup = argument(argc, argv, "--warmup", 3);
     const double seconds = argument(argc, argv, "--seconds", 30);
-    const std::string name = label(argc, argv);
+    const std::string name = text(argc, argv, "--label", "run");
     const bool save4k = flag(argc, argv, "--save-4k");
+    const StreamSettings stream{text(argc, argv, "--stream", "")};
 
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
-    const int status = run(warmup, seconds, name, save4k);
+    const int status = run(warmup, seconds, name, save4k, stream);
     QtRunLoop::runPendingJobs();
     return status;
 }
 
 namespace {
 
-int run(double warmup, double seconds, const std::string& name, bool save4k) {
+int run(double warmup, double seconds, const std::string& name, bool save4k,
+        const StreamSettings& stream) {
     auto device = gpu::Device::systemDefault();
     if (!device) return 1;
-    const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform();
+    const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform(stream);
     auto receiver = TextureReceiver::create(device, platform);
     if (!receiver) return 1;
 
@@ -126,7 +130,7 @@ int run(double warmup, double seconds, const std::string& name, bool save4k) {
     bool measuring = false;
     int64_t recorded = 0;
     std::set<int64_t> taken;
-    receiver->objectWillChange.connect([&] {
+    const int counter = receiver->objectWillChange.connect([&] {
         const int64_t number = receiver->lastFrameNumber();
         if (number != recorded) {
             recorded = number;
@@ -184,6 +188,9 @@ int run(double warmup, double seconds, const std::string& name, bool save4k) {
         QApplication::quit();
     });
     const int status = QApplication::exec();
+    // A frame job still pending holds the receiver past this function, whose locals the counter
+    // takes by reference.
+    receiver->objectWillChange.disconnect(counter);
     saveLoop->writer.reset();  // waits for a save under way; it holds the loop as its log
     return status;
 }

@@ -36,6 +36,12 @@ std::unique_ptr<GstStreamServer> serve(const QString& uri, std::shared_ptr<Journ
     return server;
 }
 
+// ffmpeg's arguments to decode `uri` into the files of a Client.
+QStringList ffmpegFrom(const QString& uri) {
+    return {"-nostdin", "-loglevel", "error",    "-i",       uri,   "-f",
+            "image2",   "-c:v",      "rawvideo", "-pix_fmt", "bgra"};
+}
+
 // A client that writes each decoded frame, as BGRA, into a file of its own.
 struct Client {
     Client(const QString& program, QStringList arguments, const QString& output = "") {
@@ -71,16 +77,15 @@ struct Client {
 }  // namespace
 
 // A listener with a passphrase: ffmpeg with it decodes the host's picture, ffmpeg with another
-// gets nothing. A client's arrival and departure are one line each.
+// gets nothing, and one with it that comes after them decodes it again. A client's arrival and
+// departure are one line each.
 TEST(StreamTest, ListenerServesFfmpegWithTheRightPassphraseOnly) {
     const QString address = freeAddress(), key = "&passphrase=lumetra-secret";
     auto journal = std::make_shared<Journal>();
     const auto server = serve(address + "listener" + key, journal);
     for (const auto& [passphrase, decodes] :
-         {std::pair{key, true}, {"&passphrase=someone-else", false}}) {
-        Client ffmpeg("ffmpeg",
-                      {"-nostdin", "-loglevel", "error", "-i", address + "caller" + passphrase,
-                       "-f", "image2", "-c:v", "rawvideo", "-pix_fmt", "bgra"});
+         {std::pair{key, true}, {"&passphrase=someone-else", false}, {key, true}}) {
+        Client ffmpeg("ffmpeg", ffmpegFrom(address + "caller" + passphrase));
         EXPECT_EQ(ffmpeg.receives(server.get(), 640, 360), decodes)
             << ffmpeg.process.readAllStandardError().toStdString();
     }
@@ -89,18 +94,34 @@ TEST(StreamTest, ListenerServesFfmpegWithTheRightPassphraseOnly) {
     EXPECT_EQ(journal->entries[1].rfind("📡 Stream client left: 127.0.0.1:", 0), 0u);
 }
 
-// A caller that finds no listener yet keeps calling; GStreamer's srtsrc as the listener keeps
-// playing across a change of the host's size.
-TEST(StreamTest, CallerReachesAGstListenerAndKeepsPlayingAcrossASizeChange) {
+// A caller that finds no listener yet keeps calling, and calls again when its listener goes:
+// GStreamer's srtsrc keeps playing across a change of the host's size, then ffmpeg plays. A
+// connection is one line when made and one when lost.
+TEST(StreamTest, CallerReachesOneListenerAfterAnother) {
     const QString address = freeAddress();
-    const auto server = serve(address + "caller", std::make_shared<Journal>());
-    Client gst(
-        "gst-launch-1.0",
-        {"-q", "srtsrc", "uri=" + address + "listener", "!", "tsdemux", "!", "h264parse", "!",
-         "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=BGRA", "!", "multifilesink"},
-        "location=");
-    for (const auto& [width, height] : {std::pair{640u, 360u}, {480u, 272u}})
-        EXPECT_TRUE(gst.receives(server.get(), width, height));
+    auto journal = std::make_shared<Journal>();
+    const auto server = serve(address + "caller", journal);
+    {
+        Client gst("gst-launch-1.0",
+                   {"-q", "srtsrc", "uri=" + address + "listener", "!", "tsdemux", "!", "h264parse",
+                    "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=BGRA", "!",
+                    "multifilesink"},
+                   "location=");
+        for (const auto& [width, height] : {std::pair{640u, 360u}, {480u, 272u}})
+            EXPECT_TRUE(gst.receives(server.get(), width, height));
+    }
+    Client ffmpeg("ffmpeg", ffmpegFrom(address + "listener"));
+    EXPECT_TRUE(ffmpeg.receives(server.get(), 640, 360));
+    const std::string at = address.mid(6, address.indexOf('?') - 6).toStdString();
+    const auto said = [&] {
+        auto lines = journal->entries;
+        std::erase_if(lines, [](const std::string& line) { return !line.starts_with("📡"); });
+        return lines;
+    };
+    spinUntil([&] { return said().size() >= 3; });
+    EXPECT_EQ(said(), (std::vector<std::string>{"📡 Stream connected to " + at,
+                                                "📡 Stream connection to " + at + " lost",
+                                                "📡 Stream connected to " + at}));
 }
 
 int main(int argc, char** argv) {
