@@ -4,7 +4,8 @@
 # PipeWire relay) with the same pipeline in the same run, the cost of taking them taken off (the
 # application joins each frame's TS packets into one buffer, which gst-launch cannot; alignment=7
 # is the nearest). gst-launch takes BGRA, as the application's stream does: given the choice it
-# would take I420, converted in the application's relay, outside what is measured. Then the frames the application takes from a 1080p60 host while it streams.
+# would take I420, converted in the application's relay, outside what is measured. Then the
+# frames the application takes from a 1080p60 host while it streams.
 # Prints `name: value` lines.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
