@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command as a native Wayland client of a private headless weston (GL renderer; an 800×600
 # output, smaller than the window's usual size; screenshots allowed), stopped however it ends.
+#   scripts/on-weston.sh COMMAND [ARGS...]   e.g. scripts/on-weston.sh build/bin/lm-vuzadivirur
 set -uo pipefail
 dir=$(mktemp -d "${TMPDIR:-/tmp}/lmv-weston-XXXXXX")
 XDG_RUNTIME_DIR=$dir weston --backend=headless-backend.so --use-gl --debug --no-config \
