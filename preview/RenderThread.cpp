@@ -1,5 +1,8 @@
 #include "preview/RenderThread.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <future>
 
 RenderThread::RenderThread(bool separateThread) {
@@ -43,6 +46,10 @@ void RenderThread::runAndWait(std::function<void()> job) {
 }
 
 void RenderThread::run() {
+    // Below intake and relay, so that a machine that cannot keep up draws fewer previews rather
+    // than take fewer frames; above the PNG saver (nice 10). On Linux a thread has a nice value
+    // of its own, and the driver's threads made from here inherit it.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5);
     std::unique_lock lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
