@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QWindow>
 #include <cmath>
 
 #include "app/FatalReport.h"
@@ -72,6 +73,15 @@ void ContentView::evaluate() {
     evaluationPending_ = false;
     ++evaluations_;
     const std::shared_ptr<gpu::Texture> texture = _textureReceiver->currentTexture();
+    QWindow* window = windowHandle();
+    if (window && !window->isExposed() && preview_ && texture) {
+        // Minimised or hidden: the preview keeps the newest frame for when it is shown, and the
+        // texts and layout wait for the window to be exposed again.
+        MetalTextureView{texture, device_}.updateNSView(preview_, *coordinator_);
+        staleWhileHidden_ = true;
+        return;
+    }
+    staleWhileHidden_ = false;
 
     if (texture) {
         showPreview(texture);
@@ -118,6 +128,23 @@ void ContentView::removePreview() {
 }
 
 void ContentView::resizeEvent(QResizeEvent*) { layoutContent(); }
+
+void ContentView::showEvent(QShowEvent*) {
+    // The native window exists once shown; it tells when it is exposed again.
+    if (QWindow* window = windowHandle(); window && window != watchedWindow_) {
+        if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+        watchedWindow_ = window;
+        window->installEventFilter(this);
+    }
+}
+
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == watchedWindow_ && event->type() == QEvent::Expose && staleWhileHidden_ &&
+        watchedWindow_->isExposed()) {
+        scheduleEvaluation();
+    }
+    return false;
+}
 
 void ContentView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) retranslate();

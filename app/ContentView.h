@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
+#include <QWindow>
 #include <memory>
 #include <optional>
 
@@ -45,6 +46,8 @@ class ContentView : public QWidget {
   protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void scheduleEvaluation();
@@ -62,6 +65,8 @@ class ContentView : public QWidget {
     SnapshotWriter snapshotWriter_;
     int willChangeConnection_ = 0;
     bool evaluationPending_ = false;
+    bool staleWhileHidden_ = false;    // texts and layout skipped while the window was not exposed
+    QPointer<QWindow> watchedWindow_;  // the native window whose exposure ends that
     int evaluations_ = 0;
 
     QLabel* note_;
