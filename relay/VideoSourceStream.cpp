@@ -219,17 +219,32 @@ bool unlent(const std::shared_ptr<MemFdBuffer>& memory) {
 
 }  // namespace
 
+void VideoSourceStream::takeBackBuffers() {
+    while (pw_buffer* buffer = pw_stream_dequeue_buffer(stream_)) held_.push_back(buffer);
+}
+
+std::vector<pw_buffer*>::iterator VideoSourceStream::findHeld(const MemoryTest& test) {
+    return std::ranges::find_if(held_, [&](pw_buffer* buffer) {
+        const auto found = memory_.find(buffer);
+        return test(found == memory_.end() ? nullptr : &found->second);
+    });
+}
+
+pw_buffer* VideoSourceStream::take(std::vector<pw_buffer*>::iterator held) {
+    if (held == held_.end()) return nullptr;
+    pw_buffer* buffer = *held;
+    held_.erase(held);
+    return buffer;
+}
+
 std::shared_ptr<uint8_t> VideoSourceStream::lend(FrameSize size) {
     if (!lendsFor(size)) return nullptr;
-    while (pw_buffer* buffer = pw_stream_dequeue_buffer(stream_)) held_.push_back(buffer);
-    for (pw_buffer* buffer : held_) {
-        const auto found = memory_.find(buffer);
-        if (found != memory_.end() && unlent(found->second)) {
-            // Shares ownership of the memory, which outlives the stream's buffer if need be.
-            return std::shared_ptr<uint8_t>(found->second, found->second->bytes());
-        }
-    }
-    return nullptr;
+    takeBackBuffers();
+    const auto held = findHeld([](const Memory* memory) { return memory && unlent(*memory); });
+    if (held == held_.end()) return nullptr;
+    const Memory& memory = memory_.at(*held);
+    // Shares ownership of the memory, which outlives the stream's buffer if need be.
+    return std::shared_ptr<uint8_t>(memory, memory->bytes());
 }
 
 pw_buffer* VideoSourceStream::takeLentBuffer(const RelayFrame& frame) {
@@ -237,28 +252,14 @@ pw_buffer* VideoSourceStream::takeLentBuffer(const RelayFrame& frame) {
     const bool whole = region.x == 0 && region.y == 0 && region.width == frame.texture->width() &&
                        region.height == frame.texture->height() && frame.flipped;
     if (!whole || !lendsFor(frame.size())) return nullptr;
-    for (auto held = held_.begin(); held != held_.end(); ++held) {
-        const auto found = memory_.find(*held);
-        if (found != memory_.end() && found->second->bytes() == frame.texture->contents()) {
-            pw_buffer* buffer = *held;
-            held_.erase(held);
-            return buffer;
-        }
-    }
-    return nullptr;
+    return take(findHeld([&](const Memory* memory) {
+        return memory && (*memory)->bytes() == frame.texture->contents();
+    }));
 }
 
 pw_buffer* VideoSourceStream::takeWritableBuffer() {
-    while (pw_buffer* buffer = pw_stream_dequeue_buffer(stream_)) held_.push_back(buffer);
-    for (auto held = held_.begin(); held != held_.end(); ++held) {
-        const auto found = memory_.find(*held);
-        if (found == memory_.end() || unlent(found->second)) {
-            pw_buffer* buffer = *held;
-            held_.erase(held);
-            return buffer;
-        }
-    }
-    return nullptr;
+    takeBackBuffers();
+    return take(findHeld([](const Memory* memory) { return !memory || unlent(*memory); }));
 }
 
 bool VideoSourceStream::queueFrame() {

@@ -68,6 +68,15 @@ class VideoSourceStream {
     pw_buffer* takeLentBuffer(const RelayFrame& frame);
     // A buffer no texture's texels are in, to copy a frame into.
     pw_buffer* takeWritableBuffer();
+    // Holds here the buffers the consumer has given back.
+    void takeBackBuffers();
+    using Memory = std::shared_ptr<MemFdBuffer>;
+    // Asked of a buffer's memory; null for a buffer that has none.
+    using MemoryTest = std::function<bool(const Memory* memory)>;
+    // The first held buffer whose memory passes `test`, or the end of those held.
+    std::vector<pw_buffer*>::iterator findHeld(const MemoryTest& test);
+    // `held` taken out of those held; null for the end.
+    pw_buffer* take(std::vector<pw_buffer*>::iterator held);
     void formatChanged(const spa_pod* format);
 
     struct Callbacks;  // the stream's event handlers, which need PipeWire's types
@@ -82,7 +91,7 @@ class VideoSourceStream {
     std::optional<RelayFrame> pending_;
     // The memory behind each buffer of the stream, released with the buffer and with the last
     // texture lent it.
-    std::map<pw_buffer*, std::shared_ptr<MemFdBuffer>> memory_;
+    std::map<pw_buffer*, Memory> memory_;
     // Buffers given back by the consumer and held here, some of them lent to textures.
     std::vector<pw_buffer*> held_;
     bool awaitingBuffers_ = true;  // a format is agreed, its buffers are not there yet
