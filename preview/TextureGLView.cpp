@@ -1,6 +1,7 @@
 #include "preview/TextureGLView.h"
 
 #include <QBackingStore>
+#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLVersionFunctionsFactory>
@@ -47,7 +48,10 @@ TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QW
     coveredWatch_ = std::make_unique<CoveredWindowWatch>(*window_, [this](bool covered) {
         if (!covered) render();  // what came while it was covered
     });
-    renderThread_ = std::make_unique<RenderThread>(QOpenGLContext::supportsThreadedOpenGL());
+    // On Wayland, hiding a top-level window destroys its surfaces at once, with no event before
+    // it that a render thread could be stopped at: there the view draws on the main thread.
+    renderThread_ = std::make_unique<RenderThread>(QOpenGLContext::supportsThreadedOpenGL() &&
+                                                   QGuiApplication::platformName() == "xcb");
 }
 
 TextureGLView::~TextureGLView() {

@@ -13,7 +13,12 @@ TextureGLWindow::TextureGLWindow(const QSurfaceFormat& format, Callbacks callbac
 
 void TextureGLWindow::exposeEvent(QExposeEvent*) {
     // What the window showed is gone: it is drawn again at once, as the platform expects.
-    if (callbacks_.exposed && isExposed()) callbacks_.exposed();
+    if (isExposed()) {
+        if (callbacks_.exposed) callbacks_.exposed();
+    } else if (callbacks_.surfaceWillGo) {
+        // A hidden Wayland window loses its surface right after this event.
+        callbacks_.surfaceWillGo();
+    }
 }
 
 void TextureGLWindow::resizeEvent(QResizeEvent*) {

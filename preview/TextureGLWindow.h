@@ -13,7 +13,7 @@ class TextureGLWindow : public QWindow {
         std::function<void()> exposed;          // shown again: draw now
         std::function<void()> resized;          // draw at a coming pass
         std::function<void()> updateRequested;  // the pass asked for has come
-        std::function<void()> surfaceWillGo;    // the native surface is about to be destroyed
+        std::function<void()> surfaceWillGo;    // unexposed, or its surface about to be destroyed
     };
 
     TextureGLWindow(const QSurfaceFormat& format, Callbacks callbacks);
