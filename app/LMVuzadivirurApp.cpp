@@ -1,15 +1,20 @@
 #include "app/LMVuzadivirurApp.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QLocale>
 #include <QScreen>
 #include <QSurfaceFormat>
 #include <QWindow>
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
@@ -71,6 +76,35 @@ std::filesystem::path configFile() {
     return folder / "lm-vuzadivirur" / "lm-vuzadivirur.conf";
 }
 
+// Qt's own options, as QApplication documents them: it takes them from the command line itself.
+// Those of the first row take a value.
+constexpr std::array<std::string_view, 12> qtOptionsWithValue{
+    "-platform",        "-platformpluginpath", "-platformtheme", "-plugin",
+    "-qwindowgeometry", "-qwindowicon",        "-qwindowtitle",  "-session",
+    "-display",         "-geometry",           "-style",         "-stylesheet"};
+constexpr std::array<std::string_view, 5> qtFlags{"-reverse", "-widgetcount", "-nograb", "-dograb",
+                                                  "-sync"};
+
+bool takesValue(std::string_view name) {
+    return std::find(qtOptionsWithValue.begin(), qtOptionsWithValue.end(), name) !=
+           qtOptionsWithValue.end();
+}
+
+bool isQtOption(std::string_view name) {
+    return takesValue(name) || std::find(qtFlags.begin(), qtFlags.end(), name) != qtFlags.end();
+}
+
+// As ssh does for a private key: a passphrase others may read protects nothing.
+void warnIfOthersCanRead(const std::filesystem::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0 || (status.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
+    std::printf(
+        "⚠️ %s holds a stream passphrase and can be read by others (mode %03o); "
+        "chmod 600 it\n",
+        file.c_str(), unsigned(status.st_mode & 0777));
+    std::fflush(stdout);
+}
+
 // The window's first size: the usual one where the screen's available area leaves room for it
 // and its frame, else as much as fits, never below the content's minimum.
 QSize firstWindowSize(const QWidget& window) {
@@ -103,23 +137,37 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
             return 0;
         }
     }
+    // Every setting is taken whole before anything starts: a stream the user asked for either
+    // runs as asked or the program does not start.
     StreamSettings stream;
     std::string failure;
     const std::filesystem::path file = configFile();
-    bool valid = file.empty() || stream.applyFile(file, failure);
-    for (int i = 1; valid && i < argc; ++i) {
-        const std::string_view option = argv[i];
-        if (option.substr(0, 8) != "--stream") continue;
-        if (i + 1 >= argc) {
-            failure = std::string(option) + " needs a value";
-            valid = false;
-            break;
-        }
-        valid = stream.apply(option.substr(2), argv[++i], failure);
-    }
-    if (!valid) {
-        std::fprintf(stderr, "lm-vuzadivirur: %s\n", failure.c_str());
+    if (!file.empty() && !stream.applyFile(file, failure)) {
+        std::fprintf(stderr, "❌ %s\n", failure.c_str());
         return 2;
+    }
+    if (!stream.passphrase.empty()) warnIfOthersCanRead(file);
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        const size_t equals = option.find('=');
+        const std::string_view name = option.substr(0, equals);
+        if (name == "--stream" || name == "--stream-size" || name == "--stream-fps") {
+            if (equals == std::string_view::npos && i + 1 >= argc) {
+                std::fprintf(stderr, "❌ %s needs a value; see lm-vuzadivirur --help\n", argv[i]);
+                return 2;
+            }
+            const std::string_view value =
+                equals == std::string_view::npos ? argv[++i] : option.substr(equals + 1);
+            if (!stream.apply(name.substr(2), value, failure)) {
+                std::fprintf(stderr, "❌ %s\n", failure.c_str());
+                return 2;
+            }
+        } else if (isQtOption(name)) {
+            i += equals == std::string_view::npos && takesValue(name);
+        } else {
+            std::fprintf(stderr, "❌ unknown option '%s'; see lm-vuzadivirur --help\n", argv[i]);
+            return 2;
+        }
     }
 
     // Before the application object, so that every GL context shares the preview's format.
@@ -149,7 +197,7 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
     auto log = std::make_shared<StdoutLogSink>();
     std::shared_ptr<RelayServerFactory> relay =
         std::make_shared<PipeWireRelayFactory>(log, runLoop);
-    if (!stream.uri.empty())
+    if (stream.streams())
         relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
                             std::make_shared<DBusNotificationCenter>(),

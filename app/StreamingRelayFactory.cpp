@@ -8,8 +8,8 @@
 RelayServerFactory::Result StreamingRelayFactory::create(const std::string& name,
                                                          std::shared_ptr<gpu::Device> device) {
     Result result = relay_->create(name, std::move(device));
-    // The address without its query, which may hold the passphrase.
-    const std::string where = settings_.uri.substr(0, settings_.uri.find('?'));
+    // Never the passphrase.
+    const std::string where = "srt://" + settings_.endpoint();
     std::string failure;
     std::unique_ptr<RelayServer> stream =
         GstStreamServer::create(settings_, log_, runLoop_, failure);
@@ -18,6 +18,10 @@ RelayServerFactory::Result StreamingRelayFactory::create(const std::string& name
         return result;
     }
     log_->line("📡 Streaming to " + where);
+    if (settings_.exposed()) {
+        log_->line("⚠️ Network stream: a listener without a passphrase on " +
+                   settings_.endpoint() + ": anyone who can reach the port can watch");
+    }
     std::vector<std::unique_ptr<RelayServer>> servers;
     if (result.server) servers.push_back(std::move(result.server));
     servers.push_back(std::move(stream));

@@ -20,8 +20,9 @@ struct Element {
     const char* name;
     const char* package;
 };
-constexpr std::array<Element, 7> requiredElements{{
+constexpr std::array<Element, 8> requiredElements{{
     {"appsrc", "gstreamer1.0-plugins-base"},
+    {"videobox", "gstreamer1.0-plugins-good"},
     {"videoconvert", "gstreamer1.0-plugins-base"},
     {"videoscale", "gstreamer1.0-plugins-base"},
     {"x264enc", "gstreamer1.0-plugins-ugly"},
@@ -33,6 +34,8 @@ constexpr std::array<Element, 7> requiredElements{{
 constexpr guint64 maxQueuedFrames = 2;
 // The rate the encoder is told until the host's has been measured.
 constexpr uint32_t assumedRate = 60;
+// The longest wait before a failed stream is started again.
+constexpr std::chrono::seconds maxRetryDelay{10};
 
 // The first hardware H.264 encoder that opens on this machine, with low-latency settings, else
 // x264 with them.
@@ -96,6 +99,44 @@ GstPadProbeReturn joinPackets(GstPad*, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
+// x264 and most hardware encoders take only even sizes: an odd host size gets a black column or
+// row of padding, the picture itself unscaled. Set here, on GStreamer's thread, as the new
+// size's caps reach the box, so the frames of the old size still queued keep their padding.
+GstPadProbeReturn padToEvenSize(GstPad*, GstPadProbeInfo* info, gpointer box) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    gint width = 0, height = 0;
+    const GstStructure* video = gst_caps_get_structure(caps, 0);
+    gst_structure_get_int(video, "width", &width);
+    gst_structure_get_int(video, "height", &height);
+    g_object_set(box, "right", -(width % 2), "bottom", -(height % 2), nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
+// The sink's settings from the parsed ones, never from text the user wrote. The uri places host
+// and port only; setting it resets the rest, so mode, the listener's own address, passphrase,
+// latency and key length follow as properties, leaving nothing to srtsink's defaults (a caller,
+// or a listener on 0.0.0.0:7001, unencrypted).
+void configureSink(GstElement* sink, const StreamSettings& settings) {
+    const std::string uri = "srt://" + settings.endpoint();
+    g_object_set(sink, "uri", uri.c_str(), nullptr);
+    const bool listener = settings.mode == StreamSettings::Mode::listener;
+    gst_util_set_object_arg(G_OBJECT(sink), "mode", listener ? "listener" : "caller");
+    if (listener) {
+        g_object_set(sink, "localaddress", settings.host.c_str(), "localport", guint(settings.port),
+                     nullptr);
+    }
+    g_object_set(sink, "latency", gint(settings.latency), nullptr);
+    if (!settings.passphrase.empty())
+        g_object_set(sink, "passphrase", settings.passphrase.c_str(), nullptr);
+    if (settings.keyLength) {
+        gst_util_set_object_arg(G_OBJECT(sink), "pbkeylen",
+                                std::to_string(settings.keyLength).c_str());
+    }
+}
+
 void releaseTexture(gpointer holder) {
     // Takes back the hold that push() gave GStreamer.
     std::unique_ptr<std::shared_ptr<gpu::Texture>>(
@@ -135,7 +176,7 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     }
     const std::string description =
         "appsrc name=source is-live=true format=time do-timestamp=true block=false max-bytes=0 "
-        "! videoconvert ! videoscale ! " +
+        "! videobox name=box ! videoconvert ! videoscale ! " +
         raw + " ! " + encoderDescription(keyInterval) +
         " ! video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 "
         "! mpegtsmux name=mux alignment=0 ! srtsink name=sink wait-for-connection=false "
@@ -159,17 +200,12 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     // The borrowed elements live as long as the pipeline, which holds them.
     gst_object_unref(server->source_);
     gst_object_unref(server->encoder_);
-    // GStreamer calls out unless told otherwise; ours listens unless told otherwise.
-    std::string uri = settings.uri;
-    if (uri.find("mode=") == std::string::npos)
-        uri += (uri.find('?') == std::string::npos ? "?" : "&") + std::string("mode=listener");
-    g_object_set(sink, "uri", uri.c_str(), nullptr);
+    configureSink(sink, settings);
     g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), server.get());
     g_signal_connect(sink, "caller-removed", G_CALLBACK(onCallerRemoved), server.get());
-    if (uri.find("mode=caller") != std::string::npos) {
+    if (settings.mode == StreamSettings::Mode::caller) {
         server->sink_ = sink;
-        // Without its query, which may hold the passphrase.
-        server->listener_ = uri.substr(6, uri.find('?') - 6);
+        server->listener_ = settings.endpoint();
     }
     gst_object_unref(sink);
     GstElement* mux = gst_bin_get_by_name(bin, "mux");
@@ -177,6 +213,11 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
     gst_pad_add_probe(muxOut, GST_PAD_PROBE_TYPE_BUFFER_LIST, joinPackets, nullptr, nullptr);
     gst_object_unref(muxOut);
     gst_object_unref(mux);
+    GstElement* box = gst_bin_get_by_name(bin, "box");
+    GstPad* boxIn = gst_element_get_static_pad(box, "sink");
+    gst_pad_add_probe(boxIn, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, padToEvenSize, box, nullptr);
+    gst_object_unref(boxIn);
+    gst_object_unref(box);
 
     GstBus* bus = gst_element_get_bus(server->pipeline_);
     gst_bus_set_sync_handler(
@@ -190,10 +231,15 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
                 self->postToMain([self] { self->setConnected(false); });
             if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
                 GError* problem = nullptr;
-                gst_message_parse_error(message, &problem, nullptr);
+                gchar* debug = nullptr;
+                gst_message_parse_error(message, &problem, &debug);
                 std::string text = problem ? problem->message : "unknown error";
                 if (!text.empty() && text.back() == '.') text.pop_back();
+                // The reason follows GStreamer's "file(line): function (): element:" line.
+                const std::string reason = debug ? debug : "";
+                if (!reason.empty()) text += ": " + reason.substr(reason.find('\n') + 1);
                 g_clear_error(&problem);
+                g_free(debug);
                 self->postToMain([self, text] { self->onError(text); });
             }
             return GST_BUS_DROP;
@@ -279,27 +325,38 @@ void GstStreamServer::postToMain(std::function<void()> job) {
     });
 }
 
-void GstStreamServer::onError(const std::string& message) {
+void GstStreamServer::onError(const std::string& failure) {
     if (stopped_ || restartDue_) return;
-    if (!errorLogged_)
-        log_->line("⚠️ Network stream: " + message +
+    // One line per kind of failure: a retry that fails alike says nothing new.
+    if (failure != lastFailure_) {
+        log_->line("⚠️ Network stream: " + failure +
                    (sink_ ? "; calling again" : "; waiting for the next client"));
-    errorLogged_ = true;
-    // Down now, up again at the next tick: a listener listens anew, a caller calls anew.
+    }
+    lastFailure_ = failure;
+    // Down now, up again after the back-off: a listener listens anew, a caller calls anew.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     width_ = height_ = 0;
     restartDue_ = true;
+    restartAt_ = std::chrono::steady_clock::now() + retryDelay_;
+    retryDelay_ = std::min(retryDelay_ * 2, maxRetryDelay);
+}
+
+void GstStreamServer::onSuccess() {
+    lastFailure_.clear();
+    retryDelay_ = 1s;
 }
 
 void GstStreamServer::onTick() {
-    if (restartDue_) {
+    const auto now = std::chrono::steady_clock::now();
+    // Half a tick early counts: the timer's ticks and the failure's moment are not aligned.
+    if (restartDue_ && now + 500ms >= restartAt_) {
         restartDue_ = false;
         gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+        ++restarts_;
     }
     // The encoder is told the host's rate (at most --stream-fps) once it has been a tenth off
     // for three seconds on end: each new rate has the encoder start over, which a start, a pause
     // or a busy moment is not worth.
-    const auto now = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(now - lastTick_).count();
     const auto hostRate = uint32_t(std::lround(double(hostFrames_) / seconds));
     const uint32_t rate = maxRate_ ? std::min(maxRate_, hostRate) : hostRate;
@@ -330,7 +387,7 @@ void GstStreamServer::watchConnection() {
 void GstStreamServer::setConnected(bool connected) {
     if (connected == connected_) return;
     connected_ = connected;
-    if (connected) errorLogged_ = false;
+    if (connected) onSuccess();
     log_->line(connected ? "📡 Stream connected to " + listener_
                          : "📡 Stream connection to " + listener_ + " lost");
 }
@@ -340,7 +397,7 @@ void GstStreamServer::onCallerAdded(GstElement*, int, void* address, GstStreamSe
     gst_element_send_event(
         self->encoder_, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
     self->postToMain([self, who = addressText(address)] {
-        self->errorLogged_ = false;
+        self->onSuccess();
         self->log_->line("📡 Stream client connected: " + who);
     });
 }

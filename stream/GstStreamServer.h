@@ -35,6 +35,8 @@ class GstStreamServer : public RelayServer {
     void stop() override;
 
     uint64_t droppedFrames() const { return droppedTotal_; }
+    // How often the pipeline has been started again after a failure.
+    uint64_t restarts() const { return restarts_; }
 
     // Use create(); this makes a server without a pipeline.
     GstStreamServer(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop);
@@ -44,7 +46,11 @@ class GstStreamServer : public RelayServer {
     // Whether a frame the host gave at `now` keeps the stream within --stream-fps. A faster
     // host's frames are dropped here rather than held for a slot, as videorate would.
     bool withinRate(std::chrono::steady_clock::time_point now);
-    void onError(const std::string& message);
+    // Logs a new kind of failure, with GStreamer's reason, and stops the pipeline until it is
+    // started again after the back-off: 1, 2, 4, 8, then every 10 s.
+    void onError(const std::string& failure);
+    // A client connected, or the caller reached its listener: the back-off starts over.
+    void onSuccess();
     void onTick();
     // In caller mode: logs the connection to the listener when it is made and when it is lost.
     void watchConnection();
@@ -75,7 +81,10 @@ class GstStreamServer : public RelayServer {
     int offTicks_ = 0;         // ticks on end that found the host's rate a tenth off rate_
     bool stopped_ = false;
     bool restartDue_ = false;
-    bool errorLogged_ = false;
+    std::string lastFailure_;  // since the last success
+    uint64_t restarts_ = 0;
+    std::chrono::seconds retryDelay_{1};
+    std::chrono::steady_clock::time_point restartAt_{};
     int ticksThisMinute_ = 0;
     uint64_t droppedThisMinute_ = 0;
     uint64_t droppedTotal_ = 0;

@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QString uri = "srt://127.0.0.1:" + QString(argc > 1 ? argv[1] : "47190");
     std::string failure;
-    auto server = GstStreamServer::create({(uri + "?mode=listener&latency=40").toStdString()},
-                                          std::make_shared<StdoutLogSink>(),
+    StreamSettings settings;
+    if (!settings.apply("stream", (uri + "?mode=listener&latency=40").toStdString(), failure))
+        return std::fprintf(stderr, "%s\n", failure.c_str()), 2;
+    auto server = GstStreamServer::create(settings, std::make_shared<StdoutLogSink>(),
                                           std::make_shared<QtRunLoop>(), failure);
     if (!server) return std::fprintf(stderr, "%s\n", failure.c_str()), 1;
     QProcess client;

@@ -107,7 +107,11 @@ int main(int argc, char** argv) {
     const double seconds = argument(argc, argv, "--seconds", 30);
     const std::string name = text(argc, argv, "--label", "run");
     const bool save4k = flag(argc, argv, "--save-4k");
-    const StreamSettings stream{text(argc, argv, "--stream", "")};
+    StreamSettings stream;
+    std::string failure;
+    const std::string address = text(argc, argv, "--stream", "");
+    if (!address.empty() && !stream.apply("stream", address, failure))
+        return std::fprintf(stderr, "%s\n", failure.c_str()), 2;
 
     QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
     QApplication application(argc, argv);
