@@ -55,12 +55,20 @@ constexpr const char* usage =
     "             ffmpeg open; a listener (the default) waits for clients on HOST:PORT,\n"
     "             a caller connects to a listener there; a passphrase (10 to 79\n"
     "             characters) encrypts the stream\n"
+    "             [&latency=MS] SRT's latency in milliseconds, 0 to 60000 (default 125);\n"
+    "             [&pbkeylen=16|24|32] the key length with a passphrase. PORT is 1 to\n"
+    "             65535, an IPv6 address goes in brackets, values are percent-encoded\n"
+    "             (%25 for '%', %26 for '&'); any other key is refused\n"
     "  --stream-size WxH  scale the stream to W by H pixels (default: the host's size)\n"
+    "             even numbers from 16x16 to 7680x4320; an odd host size is padded\n"
+    "             with a black column or row\n"
     "  --stream-fps N     send at most N frames a second (default: the host's rate)\n"
     "\n"
     "The same settings may stand as stream=..., stream-size=... and stream-fps=... lines in\n"
     "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"
-    "line wins.\n";
+    "line wins.\n"
+    "A setting that is malformed, or an unknown option, stops the program with status 2\n"
+    "before anything starts. Qt's own options (-platform, -style, -session, ...) are taken.\n";
 
 // The user's stream configuration file.
 std::filesystem::path configFile() {

@@ -1,9 +1,12 @@
 // The real program in a child process, beside the test's display (X or Wayland), session bus and
 // PipeWire: how it stops on SIGTERM and SIGINT, and its fatal start-up checks.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QProcess>
 #include <QtTest>
+#include <filesystem>
+#include <fstream>
 
 #include "format/Configuration.h"
 #include "tests/support/TempDirectory.h"
@@ -111,6 +114,52 @@ class AppProcessTest : public QObject {
                  qPrintable(output));
         QVERIFY2(output.contains(logged.isEmpty() ? "⏱️" : logged + '\n') != logged.isEmpty(),
                  qPrintable(output));
+    }
+
+    void refusesBadSettingsBeforeStarting_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("config");  // the configuration file's text, if any
+        QTest::addColumn<QString>("said");    // the whole output; CONF: the file's path
+        const QString stream = "--stream", address = "srt://127.0.0.1:9101?mode=listener";
+        QTest::newRow("unknown option")
+            << QStringList{"--strem", address} << QString()
+            << "❌ unknown option '--strem'; see lm-vuzadivirur --help\n";
+        QTest::newRow("% not an escape")
+            << QStringList{stream, address + "&passphrase=50%off-long-secret"} << QString()
+            << "❌ stream passphrase: '%' must start an escape of two hex digits (%25 for '%' "
+               "itself)\n";
+        QTest::newRow("port not a number")
+            << QStringList{stream, "srt://127.0.0.1:abc?passphrase=long-enough-secret"} << QString()
+            << "❌ stream port: must be a number from 1 to 65535, not 'abc'\n";
+        QTest::newRow("file: line 2")
+            << QStringList{} << "stream-fps=30\nstream=srt://127.0.0.1:abc\n"
+            << "❌ CONF:2: stream port: must be a number from 1 to 65535, not 'abc'\n";
+        QTest::newRow("file: passphrase others can read")
+            << QStringList{"--stream-fps", "0"}
+            << "stream=" + address + "&passphrase=long-enough-secret\n"
+            << "⚠️ CONF holds a stream passphrase and can be read by others (mode 644); chmod "
+               "600 "
+               "it\n❌ stream-fps: must be a number of frames per second from 1 to 240, not '0'\n";
+    }
+
+    // A stream setting that cannot be taken whole, or an unknown option, stops the program with
+    // status 2 and one line before anything starts: nothing listens, nothing is sent.
+    void refusesBadSettingsBeforeStarting() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, config);
+        QFETCH(QString, said);
+        TempDirectory home;
+        const auto conf = home.path() / "lm-vuzadivirur" / "lm-vuzadivirur.conf";
+        std::filesystem::create_directories(conf.parent_path());
+        if (!config.isNull()) std::ofstream(conf) << config.toStdString();
+        ::chmod(conf.c_str(), 0644);
+        QProcess process;
+        start(process, &home, "XDG_CONFIG_HOME", QString::fromStdString(home.path().string()),
+              arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(QString::fromUtf8(process.readAll()),
+                 said.replace("CONF", QString::fromStdString(conf.string())));
+        QCOMPARE(process.exitCode(), 2);
     }
 };
 
