@@ -122,7 +122,7 @@ bool writeFile(const QString& path, const QByteArray& bytes, QString& error) {
         error = systemReason(errno);
         return false;
     }
-    if (::fsync(file.handle()) != 0 && errno != EINVAL) {  // EINVAL: no sync on this system
+    if (::fsync(file.handle()) != 0 && errno != EINVAL) {  // EINVAL: a file system without sync
         error = systemReason(errno);
         return false;
     }
