@@ -6,6 +6,7 @@
 #include <QEventLoopLocker>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QWindow>
 #include <cmath>
@@ -229,8 +230,28 @@ void ContentView::writeSnapshot(int result, QFileDialog* dialog,
     if (files.isEmpty() || files.first().isEmpty()) return;
     QString path = QDir::toNativeSeparators(files.first());
     // The file holds a PNG whatever name was typed: another suffix gets ".png" after it.
-    if (QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) != 0) {
-        path += QStringLiteral(".png");
+    const bool typedPng =
+        QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0;
+    if (!typedPng) path += QStringLiteral(".png");
+    if (typedPng || !QFileInfo::exists(path)) {
+        snapshotWriter_.save(std::move(texture), path);
+        return;
     }
-    snapshotWriter_.save(std::move(texture), path);
+    // The dialog asked about the name it was given, not the one with ".png" added: asked here as
+    // it would, and, like the dialog, not modal and holding the application until answered.
+    auto* question = new QMessageBox(
+        QMessageBox::Question, tr("Replace File"),
+        tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(path).fileName()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName("replaceQuestion");
+    question->setDefaultButton(QMessageBox::No);
+    question->setWindowModality(Qt::NonModal);
+    auto keepRunning = std::make_shared<QEventLoopLocker>();
+    connect(question, &QMessageBox::finished, this, [this, question, texture, path, keepRunning] {
+        if (question->clickedButton() == question->button(QMessageBox::Yes)) {
+            snapshotWriter_.save(texture, path);
+        }
+        question->deleteLater();
+    });
+    question->show();
 }

@@ -35,7 +35,8 @@ class ContentView : public QWidget {
     void saveCurrentFrame();
     // The save dialog's completion: saves `texture` off the main thread where the user confirmed,
     // as a .png file whatever suffix was typed, and logs how it went once it is done; does
-    // nothing when the dialog was cancelled.
+    // nothing when the dialog was cancelled. When ".png" is added and names a file that exists,
+    // it asks first.
     void writeSnapshot(int result, QFileDialog* dialog, std::shared_ptr<gpu::Texture> texture);
 
     // How often the layout has been evaluated from the receiver's values.

@@ -1,8 +1,16 @@
 #include "app/FrameSnapshot.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
+#include <QSaveFile>
+#include <QScopeGuard>
 #include <algorithm>
 #include <new>
 
@@ -55,18 +63,70 @@ std::optional<QByteArray> encodePng(const QImage& image, QString& error) {
     return bytes;
 }
 
+namespace {
+
+QString systemReason(int error) { return QString::fromUtf8(::strerrordesc_np(error)); }
+
+// Every byte through the descriptor, with the system's reason for the first failure.
+bool writeAll(int fd, const QByteArray& bytes, QString& error) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = systemReason(errno);
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// A pipe or a device is written as it is: it holds no file to keep, and a file renamed over it
+// would replace the device node itself.
+bool writeInPlace(const QByteArray& name, const QByteArray& bytes, QString& error) {
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemReason(errno);
+        return false;
+    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    return writeAll(fd, bytes, error);
+}
+
+}  // namespace
+
 bool writeFile(const QString& path, const QByteArray& bytes, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat target {};
+    const bool exists = ::stat(name.constData(), &target) == 0;
+    if (exists && !S_ISREG(target.st_mode)) return writeInPlace(name, bytes, error);
+    // A file this user may not write (made read-only, on a read-only mount) is not replaced
+    // behind their back, although the folder would allow it: the system's reason is given.
+    if (exists && ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0) {
+        error = systemReason(errno);
+        return false;
+    }
+    // Written into an unnamed file in the same folder and renamed into place only when all of it
+    // is on the disk; on any failure the file goes, and the old one stays as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         error = file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        error = file.errorString();
+    // Through the descriptor, not QSaveFile::write: when the disk is full, Qt 6.4 keeps the bytes
+    // in its buffer, fails to flush them at commit() and still renames the empty file into place;
+    // it also ignores a failed sync. The mode is the old file's: Qt would add write permission
+    // for root to a file that has none.
+    if (!writeAll(file.handle(), bytes, error)) return false;
+    if (exists && ::fchmod(file.handle(), target.st_mode & 07777) != 0) {
+        error = systemReason(errno);
         return false;
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
+    if (::fsync(file.handle()) != 0 && errno != EINVAL) {  // EINVAL: a file system without sync
+        error = systemReason(errno);
+        return false;
+    }
+    if (!file.commit()) {
         error = file.errorString();
         return false;
     }

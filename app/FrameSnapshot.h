@@ -20,7 +20,8 @@ QImage makeImage(const gpu::Texture& texture);
 // in `error`.
 std::optional<QByteArray> encodePng(const QImage& image, QString& error);
 
-// Writes `bytes` to `path`, replacing a file of that name. On failure, `error` holds the
+// Writes `bytes` to `path`, replacing a file of that name whole, with its mode, or leaving it as
+// it was: never a part. A pipe or device there is written into. On failure, `error` holds the
 // system's description.
 bool writeFile(const QString& path, const QByteArray& bytes, QString& error);
 
