@@ -209,23 +209,20 @@ TEST(FrameRate, LastThirtyIntervalsInAnyLocaleAndAFreshStartWhenNumbersGoBack) {
 // come and shows no rate. The next frame is received again, and the silence is no interval.
 TEST(FrameRate, ASecondWithoutFramesIsSaidOnceAndIsNoIntervalOfTheRate) {
     ReceiverHarness h;
+    std::string receiving;  // after each tick
     const auto tick = [&] {
         h.fakes.clock->time += 0.25;
         h.fakes.runLoop->tickTimers();
         h.fakes.runLoop->runPendingJobs();
-        return h.receiver->isReceiving() ? 'R' : '-';
+        receiving += h.receiver->isReceiving() ? 'R' : '-';
     };
     for (const uint32_t n : {1, 2, 3}) h.writeFrame(n, 4, 4), tick();
-    std::string receiving;
-    for (const uint32_t n : {4, 4, 5, 5, 5, 5, 5, 5}) {
-        h.writer->writeHeader({4, 4, n, 16, 0});
-        receiving += tick();
-    }
-    EXPECT_EQ(receiving, "RRR-----");
-    EXPECT_EQ(h.receiver->fps(), 0.0);
-    for (const uint32_t n : {6, 7}) h.writeFrame(n, 4, 4), receiving += tick();
-    EXPECT_EQ(receiving, "RRR-----RR");
-    EXPECT_EQ(h.receiver->fps(), 4.0);
+    for (const uint32_t n : {4, 4, 5, 5, 5, 5, 5, 5})
+        h.writer->writeHeader({4, 4, n, 16, 0}), tick();
+    EXPECT_EQ(h.receiver->fps(), 0.0) << "no rate while none come";
+    for (const uint32_t n : {6, 7}) h.writeFrame(n, 4, 4), tick();
+    EXPECT_EQ(receiving, "RRRRRR-----RR");
+    EXPECT_EQ(h.receiver->fps(), 4.0) << "the silence is no interval";
     const auto lines = h.logLines();
     EXPECT_EQ(Lines(lines.begin() + 4, lines.end()),
               (Lines{"⚠️ Invalid data size: 0", "⚠️ Invalid data size: 0",
