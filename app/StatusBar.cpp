@@ -90,14 +90,17 @@ void StatusBar::present(const State& state) {
     separatorBeforeButton_->setText(bullet);
     saveButton_->setText(tr("Save PNG"));
 
-    const bool withSize = state.isReceiving && state.textureSize.has_value();
-    frame_->setVisible(state.isReceiving);
+    // Without frames the picture stays, with its number and size and the button that saves it;
+    // only the rate goes, since none arrive.
+    const bool withPicture = state.textureSize.has_value();
+    const bool withFrame = state.isReceiving || withPicture;
+    frame_->setVisible(withFrame);
     separatorAfterFrame_->setVisible(state.isReceiving);
     rate_->setVisible(state.isReceiving);
-    separatorBeforeSize_->setVisible(withSize);
-    size_->setVisible(withSize);
-    separatorBeforeButton_->setVisible(state.isReceiving);
-    saveButton_->setVisible(state.isReceiving);
+    separatorBeforeSize_->setVisible(withPicture);
+    size_->setVisible(withPicture);
+    separatorBeforeButton_->setVisible(withFrame);
+    saveButton_->setVisible(withFrame);
 }
 
 void StatusBar::paintEvent(QPaintEvent*) {

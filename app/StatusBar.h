@@ -9,8 +9,8 @@
 
 #include "app/StatusDot.h"
 
-// The bar along the bottom of the window: the connection dot and word, and while frames arrive
-// the frame number, the rate, the size (when there is a texture) and the Save PNG button.
+// The bar along the bottom of the window: the connection dot and word, then the frame number,
+// the rate while frames arrive, the size while a picture is shown, and the Save PNG button.
 class StatusBar : public QWidget {
     Q_OBJECT
 

@@ -12,6 +12,9 @@ class FileHandle {
     // system's description in `failure`.
     static std::optional<FileHandle> openForUpdating(const std::filesystem::path& path,
                                                      std::string& failure);
+    // The same for reading only, which neither needs write access nor waits on a FIFO.
+    static std::optional<FileHandle> openForReading(const std::filesystem::path& path,
+                                                    std::string& failure);
 
     FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     FileHandle& operator=(FileHandle&& other) noexcept;
@@ -26,5 +29,7 @@ class FileHandle {
 
   private:
     explicit FileHandle(int fd) : fd_(fd) {}
+    static std::optional<FileHandle> open(const std::filesystem::path& path, int flags,
+                                          std::string& failure);
     int fd_ = -1;
 };

@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr double replacementCheckSeconds = 0.25;
+constexpr double fileCheckSeconds = 0.25;
+// A host at any usable rate gives a frame well within this; a longer silence is a host gone.
+constexpr double silenceSeconds = 1.0;
 constexpr int maxCopyAttempts = 3;
 
 bool fileExists(const std::filesystem::path& path) {
@@ -105,7 +107,7 @@ TextureReceiver::Attach TextureReceiver::attachSharedFile(bool atConstruction) {
         return atConstruction ? Attach::Failed : Attach::NotYet;
     }
     frameFileIdentity_ = FileIdentity::of(fileHandle_->fileDescriptor());
-    lastReplacementCheck_ = platform_.clock->now();
+    lastFileCheck_ = platform_.clock->now();
     frameTakenSinceAttach_ = false;
     waitingForSharedFile_ = false;
     platform_.log->line("✅ TextureReceiver initialized with shared memory");
@@ -114,7 +116,8 @@ TextureReceiver::Attach TextureReceiver::attachSharedFile(bool atConstruction) {
 
 TextureReceiver::Attach TextureReceiver::openLockFile(bool atConstruction) {
     std::string failure;
-    auto lock = FileHandle::openForUpdating(lockFileLocation_, failure);
+    // flock needs no write access: a lock file the user may only read serves as well.
+    auto lock = FileHandle::openForReading(lockFileLocation_, failure);
     if (!lock) {
         if (atConstruction || !attachFailureReported_) {
             platform_.log->line("❌ Failed to open shared file: " + failure);
@@ -136,10 +139,6 @@ void TextureReceiver::detach() {
 }
 
 bool TextureReceiver::followReplacedFile() {
-    // A few times a second rather than at every check, which stays a read of 32 bytes.
-    const double now = platform_.clock->now();
-    if (std::abs(now - lastReplacementCheck_) < replacementCheckSeconds) return true;
-    lastReplacementCheck_ = now;
     // A file missing for the moment is left alone: a restarting host is about to make it again.
     const auto replaced = [](const std::filesystem::path& path,
                              const std::optional<FileIdentity>& attached) {
@@ -227,17 +226,42 @@ std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& loc
 }
 
 void TextureReceiver::checkForNewFrame() {
+    attachAndTakeNewestFrame();
+    noticeSilence();
+}
+
+void TextureReceiver::attachAndTakeNewestFrame() {
     if (waitingForSharedFile_) {
         if (!fileExists(frameFileLocation_)) return;
         if (attachSharedFile(false) != Attach::Attached) return;
     }
-    if (!mappedMemory_ || !followReplacedFile()) return;
-    // A host may make its lock file just after its frame file: until a frame has been taken from
-    // this file, the lock file is looked for again.
-    if (!lockFileHandle_ && !frameTakenSinceAttach_ && fileExists(lockFileLocation_)) {
+    if (!mappedMemory_) return;
+    // The files are looked at a few times a second rather than at every check, which stays a
+    // read of 32 bytes.
+    const double now = platform_.clock->now();
+    const bool fileCheckDue = std::abs(now - lastFileCheck_) >= fileCheckSeconds;
+    if (fileCheckDue) {
+        lastFileCheck_ = now;
+        if (!followReplacedFile()) return;
+    }
+    // A host may make its lock file after its frame file, even after frames. Until a frame has
+    // been taken it is looked for at every check, so that no frame is read unlocked needlessly.
+    if (!lockFileHandle_ && (fileCheckDue || !frameTakenSinceAttach_) &&
+        fileExists(lockFileLocation_)) {
         openLockFile(false);
     }
     takeNewestFrame();
+}
+
+void TextureReceiver::noticeSilence() {
+    if (!isReceiving_ || platform_.clock->now() - lastFrameTime_ < silenceSeconds) return;
+    platform_.log->line("⚠️ No frames from Lumetra for 1 s");
+    silenceReported_ = true;
+    // The silence is no interval between frames: the next frame starts the rate afresh.
+    frameTimeHistory_.clear();
+    lastFrameTime_ = 0.0;
+    publish(fps_, 0.0);
+    publish(isReceiving_, false);
 }
 
 void TextureReceiver::takeNewestFrame() {
@@ -285,7 +309,11 @@ void TextureReceiver::warnOncePerFrame(uint32_t frameNumber, const std::string& 
 
 bool TextureReceiver::checkHeader(const SharedFrameHeader& header) {
     if (header.dataSize == 0 || int64_t{header.dataSize} > maxDataSize_) {
-        platform_.log->line("⚠️ Invalid data size: " + std::to_string(header.dataSize));
+        // Once per header: the checks come 60 times a second and more.
+        if (invalidSizeHeader_ != header) {
+            platform_.log->line("⚠️ Invalid data size: " + std::to_string(header.dataSize));
+        }
+        invalidSizeHeader_ = header;
         return false;
     }
     if (!header.rowsFitData()) {
@@ -350,6 +378,8 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
         lastWarnedFrame_.reset();
     }
     frameTakenSinceAttach_ = true;
+    if (silenceReported_) platform_.log->line("✅ Frames from Lumetra again");
+    silenceReported_ = false;
 
     if (auto commandBuffer = commandQueue_->commandBuffer()) {
         if (syphonServer_) {

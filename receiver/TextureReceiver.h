@@ -34,6 +34,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
 
     // Published state; each assignment emits `objectWillChange` first.
     const std::shared_ptr<gpu::Texture>& currentTexture() const { return currentTexture_; }
+    // From a frame taken until a second passes without another.
     bool isReceiving() const { return isReceiving_; }
     int64_t lastFrameNumber() const { return lastFrameNumber_; }
     double fps() const { return fps_; }
@@ -53,7 +54,9 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     bool construct();
     Attach attachSharedFile(bool atConstruction);
     Attach openLockFile(bool atConstruction);
+    void attachAndTakeNewestFrame();
     bool followReplacedFile();
+    void noticeSilence();
     void detach();
     bool setupNotificationObserver();
     void startPolling();
@@ -87,10 +90,11 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     std::optional<FileHandle> lockFileHandle_;
     std::optional<FileIdentity> frameFileIdentity_;
     std::optional<FileIdentity> lockFileIdentity_;
-    double lastReplacementCheck_ = 0.0;
+    double lastFileCheck_ = 0.0;
     bool frameTakenSinceAttach_ = false;
     const int64_t maxDataSize_ = SharedFrameHeader::maxDataSize;
-    double lastFrameTime_ = 0.0;
+    double lastFrameTime_ = 0.0;  // 0 until a frame of this run, or after a silence
+    bool silenceReported_ = false;
     std::deque<double> frameTimeHistory_;
     std::unique_ptr<RelayServer> syphonServer_;
     std::shared_ptr<gpu::CommandQueue> commandQueue_;
@@ -102,5 +106,6 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     bool attachFailureReported_ = false;
     bool shortFileReported_ = false;
     std::optional<uint32_t> lastWarnedFrame_;
+    std::optional<SharedFrameHeader> invalidSizeHeader_;  // the last one logged
     bool runsTeardown_ = true;
 };

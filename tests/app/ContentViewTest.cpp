@@ -9,6 +9,7 @@
 
 #include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
+#include "app/StatusDot.h"
 #include "app/SystemColors.h"
 #include "app/Translations.h"
 #include "format/Configuration.h"
@@ -66,19 +67,23 @@ class ContentViewTest : public QObject {
         QTest::addColumn<QStringList>("bar");  // the state, then the items shown after it
         const QStringList frame{"Connected", "Frame #1234567", "•", "59.9 fps", "•"};
         QTest::newRow("waiting") << false << false << QStringList{"Disconnected"};
-        QTest::newRow("texture without frames") << true << false << QStringList{"Disconnected"};
+        QTest::newRow("picture after frames stopped")
+            << true << false
+            << QStringList{"Disconnected", "Frame #1234567", "•", "640×360", "•", "Save PNG"};
         QTest::newRow("frames without texture") << false << true << frame + QStringList{"Save PNG"};
         QTest::newRow("receiving")
             << true << true << frame + QStringList{"640×360", "•", "Save PNG"};
     }
 
-    // What shows for each combination, and the dot's colour as set and as drawn.
+    // What shows for each combination, reached from its opposite, and the dot's colour as set and
+    // as drawn.
     void stateTable() {
         QFETCH(bool, texture);
         QFETCH(bool, receiving);
         QFETCH(QStringList, bar);
         FakeWindow w;
-        w.present(texture ? makeTexture(640, 360) : nullptr, receiving, 1234566, 59.94);
+        w.present(texture ? makeTexture(640, 360) : nullptr, !receiving, 1234560, 1.0);
+        w.present(w.state->texture, receiving, 1234566, 59.94);
         // However many signals come before the next pass, that pass evaluates once, with the last.
         const int before = w.view->evaluationCount();
         for (int64_t frame : {3, 4, 1234567}) w.state->set(w.state->frameNumber, frame);
@@ -144,6 +149,17 @@ class ContentViewTest : public QObject {
             QVERIFY2(shows(0.25, TestPattern::topLeft) && shows(0.75, TestPattern::bottomRight),
                      change.c_str());
         }
+
+        // Within two seconds of the host's last frame the red dot and "Disconnected", the picture
+        // still there to save; the next frame connects the window again.
+        const auto dot = [&] { return view.findChild<StatusDot*>("statusDot")->color(); };
+        QVERIFY(writer->writeFrame(2, 640, 360, 640 * 4, pixels.data()));
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::green(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::red(), 2000);
+        const auto* save = view.findChild<QPushButton*>("saveButton");
+        QVERIFY(shows(0.25, TestPattern::topLeft) && save->isVisible() && save->isEnabled());
+        QVERIFY(writer->writeFrame(3, 640, 360, 640 * 4, pixels.data()));
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::green(), 60000);
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
     }
 

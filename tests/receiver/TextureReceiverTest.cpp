@@ -1,6 +1,10 @@
 // The receiver beside a host writer in a temporary folder, with fakes for the platform.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <csignal>
@@ -122,15 +126,15 @@ TEST(FrameIngestion, HeadersThatHoldNoFrameToTakeChangeNothing) {
     } cases[] = {
         // clang-format off
         {{0, 0, 0, 0, 0}, {}}, {{4, 4, 0, 16, 64}, {}}, {{0, 4, 9, 16, 64}, {}},
-        {{4, 0, 9, 16, 64}, {}}, {{4, 4, 2, 16, 0}, Lines(2, "⚠️ Invalid data size: 0")},
-        {{3840, 2160, 2, 15360, 33'177'601}, Lines(2, "⚠️ Invalid data size: 33177601")},
+        {{4, 0, 9, 16, 64}, {}}, {{4, 4, 2, 16, 0}, {"⚠️ Invalid data size: 0"}},
+        {{3840, 2160, 2, 15360, 33'177'601}, {"⚠️ Invalid data size: 33177601"}},
         {{8, 4, 2, 16, 128}, {skipped + "4 rows of 8 pixels, 16" + apart + "128"}},
         {{4, 4, 2, 16, 63}, {skipped + "4 rows of 4 pixels, 16" + apart + "63"}},
         // In 32 bits (height − 1) × bytesPerRow would wrap to 0.
         {{1, 0x10001, 2, 0x10000, 4}, {skipped + "65537 rows of 1 pixels, 65536" + apart + "4"}},
         {{16385, 1, 2, 16385 * 4, 16385 * 4}, Lines(2, "⚠️ Failed to create texture")},
-        {{4, 16, 2, 16, 256},
-         {skipped + "the shared file holds 96 bytes, fewer than its header announces"}, 96},
+        {{4, 16, 2, 16, 256},  // the rows would end 4 bytes past the end
+         {skipped + "the shared file holds 284 bytes, fewer than its header announces"}, 284},
         {{4, 4, 2, 16, 64},
          {"⚠️ Shared file holds 10 bytes, too few for a frame header; waiting for a frame"}, 10},
         // clang-format on
@@ -200,20 +204,64 @@ TEST(FrameRate, LastThirtyIntervalsInAnyLocaleAndAFreshStartWhenNumbersGoBack) {
                "✅ Received frame #120 (64x36) - 22.5 fps", "🔄 Lumetra started over at frame #1"}));
 }
 
-// The lock file appears after the frame file was attached. While the host holds it, a check
-// returns at once and takes nothing, though the slot already shows a whole new header.
-TEST(LockProtocol, ALateLockFileIsUsedAndAHeldLockNeverKeepsTheCheckWaiting) {
-    ReceiverHarness h({.createLockFile = false});
-    const auto lockingHost = SharedFrameWriter::create(h.dir.path(), {}, h.failure);
-    lockingHost->lockExclusive();
-    const auto pixels = h.writeFrame(1, 64, 64);
-    auto check = std::async(std::launch::async, [&] { h.receiver->checkForNewFrame(); });
-    EXPECT_EQ(check.wait_for(10s), std::future_status::ready) << "it waited for the lock";
-    lockingHost->unlock();
-    check.get();
-    EXPECT_EQ(h.receiver->lastFrameNumber(), 0);
-    h.receiver->checkForNewFrame();
-    EXPECT_EQ(h.shown(), pixels);
+// The polling timer, a quarter second later each time, finds frames and then only headers of
+// an invalid size: a second after the last frame, not before, the receiver says once that none
+// come and shows no rate. The next frame is received again, and the silence is no interval.
+TEST(FrameRate, ASecondWithoutFramesIsSaidOnceAndIsNoIntervalOfTheRate) {
+    ReceiverHarness h;
+    std::string receiving;  // after each tick
+    const auto tick = [&] {
+        h.fakes.clock->time += 0.25;
+        h.fakes.runLoop->tickTimers();
+        h.fakes.runLoop->runPendingJobs();
+        receiving += h.receiver->isReceiving() ? 'R' : '-';
+    };
+    for (const uint32_t n : {1, 2, 3}) h.writeFrame(n, 4, 4), tick();
+    for (const uint32_t n : {4, 4, 5, 5, 5, 5, 5, 5})
+        h.writer->writeHeader({4, 4, n, 16, 0}), tick();
+    EXPECT_EQ(h.receiver->fps(), 0.0) << "no rate while none come";
+    for (const uint32_t n : {6, 7}) h.writeFrame(n, 4, 4), tick();
+    EXPECT_EQ(receiving, "RRRRRR-----RR");
+    EXPECT_EQ(h.receiver->fps(), 4.0) << "the silence is no interval";
+    const auto lines = h.logLines();
+    EXPECT_EQ(Lines(lines.begin() + 4, lines.end()),
+              (Lines{"⚠️ Invalid data size: 0", "⚠️ Invalid data size: 0",
+                     "⚠️ No frames from Lumetra for 1 s", "✅ Frames from Lumetra again"}));
+}
+
+// As root every file is writable: the file-system rights of an ordinary user make a read-only
+// file read-only for this thread. Without root it changes nothing.
+struct OrdinaryUserFiles {
+    OrdinaryUserFiles() { ::setfsuid(65534); }
+    ~OrdinaryUserFiles() { ::setfsuid(::geteuid()); }
+};
+
+// The lock file appears after the frame file was attached, before the first frame or after
+// frames were taken without it, also one the user may only read. From then on, while the host
+// holds it, a check returns at once and takes nothing, though the slot already shows a whole new
+// header; another reader's shared lock keeps nothing out.
+TEST(LockProtocol, ALateLockFileIsUsedAndOnlyTheHostsLockKeepsTheFrameOut) {
+    for (const auto& [framesBefore, mode] : {std::pair{0u, 0600}, {2u, 0600}, {0u, 0444}}) {
+        const OrdinaryUserFiles user;
+        ReceiverHarness h({.createLockFile = false});
+        for (uint32_t n = 1; n <= framesBefore; ++n) h.writeFrame(n, 4, 4);
+        h.receiver->checkForNewFrame();
+        const auto lockingHost = SharedFrameWriter::create(h.dir.path(), {}, h.failure);
+        ASSERT_EQ(::chmod(lockingHost->lockPath().c_str(), mode), 0);
+        h.fakes.clock->time += framesBefore ? 0.25 : 0.0;  // when the files are looked at again
+        lockingHost->lockExclusive();
+        const auto pixels = h.writeFrame(framesBefore + 1, 64, 64);
+        auto check = std::async(std::launch::async, [&] { h.receiver->checkForNewFrame(); });
+        EXPECT_EQ(check.wait_for(10s), std::future_status::ready) << "it waited for the lock";
+        lockingHost->unlock();
+        check.get();
+        EXPECT_EQ(h.receiver->lastFrameNumber(), framesBefore) << mode;
+        const int reader = ::open(lockingHost->lockPath().c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(reader, LOCK_SH), 0);
+        h.receiver->checkForNewFrame();
+        ::close(reader);
+        EXPECT_EQ(h.shown(), pixels);
+    }
 }
 
 // A read past the end of a shrunk file ends the read, not the process, every time. A bus error
