@@ -6,7 +6,6 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -16,50 +15,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Element {
-    const char* name;
-    const char* package;
-};
-constexpr std::array<Element, 8> requiredElements{{
-    {"appsrc", "gstreamer1.0-plugins-base"},
-    {"videobox", "gstreamer1.0-plugins-good"},
-    {"videoconvert", "gstreamer1.0-plugins-base"},
-    {"videoscale", "gstreamer1.0-plugins-base"},
-    {"x264enc", "gstreamer1.0-plugins-ugly"},
-    {"h264parse", "gstreamer1.0-plugins-bad"},
-    {"mpegtsmux", "gstreamer1.0-plugins-bad"},
-    {"srtsink", "gstreamer1.0-plugins-bad"},
-}};
 // At most this many frames wait for the encoder; a later one is dropped.
 constexpr guint64 maxQueuedFrames = 2;
 // The rate the encoder is told until the host's has been measured.
 constexpr uint32_t assumedRate = 60;
-// The longest wait before a failed stream is started again.
-constexpr std::chrono::seconds maxRetryDelay{10};
-
-// The first hardware H.264 encoder that opens on this machine, with low-latency settings, else
-// x264 with them.
-std::string encoderDescription(uint32_t keyInterval) {
-    const std::string k = std::to_string(keyInterval);
-    const std::array<std::pair<const char*, std::string>, 3> hardware{{
-        {"vaapih264enc", "vaapih264enc rate-control=cbr bitrate=8000 keyframe-period=" + k},
-        {"nvh264enc",
-         "nvh264enc preset=low-latency-hq zerolatency=true bitrate=8000 gop-size=" + k},
-        {"v4l2h264enc", "v4l2h264enc"},
-    }};
-    for (const auto& [name, description] : hardware) {
-        GstElement* probe = gst_element_factory_make(name, nullptr);
-        if (!probe) continue;
-        const bool opens =
-            gst_element_set_state(probe, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-        gst_element_set_state(probe, GST_STATE_NULL);
-        gst_object_unref(probe);
-        if (opens) return description + " name=encoder";
-    }
-    return "x264enc name=encoder tune=zerolatency speed-preset=ultrafast bitrate=8000 "
-           "key-int-max=" +
-           k;
-}
 
 std::string addressText(void* address) {
     auto* inet = G_IS_INET_SOCKET_ADDRESS(address) ? G_INET_SOCKET_ADDRESS(address) : nullptr;
@@ -69,72 +28,6 @@ std::string addressText(void* address) {
         std::string(host) + ":" + std::to_string(g_inet_socket_address_get_port(inet));
     g_free(host);
     return text;
-}
-
-// mpegtsmux without alignment hands over each frame's packets as soon as the frame is in, but as
-// a list of 188-byte buffers, which srtsink would send one datagram each. Joined, srtsink cuts
-// them into full 1316-byte datagrams (7 packets) with only the frame's tail shorter. (With
-// alignment=7 the muxer itself held a frame's last packets back until the next frame came.)
-GstPadProbeReturn joinPackets(GstPad*, GstPadProbeInfo* info, gpointer) {
-    GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
-    const guint count = gst_buffer_list_length(list);
-    if (count < 2) return GST_PAD_PROBE_OK;
-    GstBuffer* joined =
-        gst_buffer_new_allocate(nullptr, gst_buffer_list_calculate_size(list), nullptr);
-    GstMapInfo map;
-    gst_buffer_map(joined, &map, GST_MAP_WRITE);
-    gsize at = 0;
-    for (guint i = 0; i < count; ++i) {
-        GstBuffer* packet = gst_buffer_list_get(list, i);
-        at += gst_buffer_extract(packet, 0, map.data + at, gst_buffer_get_size(packet));
-    }
-    gst_buffer_unmap(joined, &map);
-    // Timestamps only: the first packet's header flag would have srtsink drop the whole frame
-    // as a repeat of the stream headers.
-    gst_buffer_copy_into(joined, gst_buffer_list_get(list, 0), GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
-    GstBufferList* one = gst_buffer_list_new_sized(1);
-    gst_buffer_list_add(one, joined);
-    gst_buffer_list_unref(list);
-    GST_PAD_PROBE_INFO_DATA(info) = one;
-    return GST_PAD_PROBE_OK;
-}
-
-// x264 and most hardware encoders take only even sizes: an odd host size gets a black column or
-// row of padding, the picture itself unscaled. Set here, on GStreamer's thread, as the new
-// size's caps reach the box, so the frames of the old size still queued keep their padding.
-GstPadProbeReturn padToEvenSize(GstPad*, GstPadProbeInfo* info, gpointer box) {
-    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
-    GstCaps* caps = nullptr;
-    gst_event_parse_caps(event, &caps);
-    gint width = 0, height = 0;
-    const GstStructure* video = gst_caps_get_structure(caps, 0);
-    gst_structure_get_int(video, "width", &width);
-    gst_structure_get_int(video, "height", &height);
-    g_object_set(box, "right", -(width % 2), "bottom", -(height % 2), nullptr);
-    return GST_PAD_PROBE_OK;
-}
-
-// The sink's settings from the parsed ones, never from text the user wrote. The uri places host
-// and port only; setting it resets the rest, so mode, the listener's own address, passphrase,
-// latency and key length follow as properties, leaving nothing to srtsink's defaults (a caller,
-// or a listener on 0.0.0.0:7001, unencrypted).
-void configureSink(GstElement* sink, const StreamSettings& settings) {
-    const std::string uri = "srt://" + settings.endpoint();
-    g_object_set(sink, "uri", uri.c_str(), nullptr);
-    const bool listener = settings.mode == StreamSettings::Mode::listener;
-    gst_util_set_object_arg(G_OBJECT(sink), "mode", listener ? "listener" : "caller");
-    if (listener) {
-        g_object_set(sink, "localaddress", settings.host.c_str(), "localport", guint(settings.port),
-                     nullptr);
-    }
-    g_object_set(sink, "latency", gint(settings.latency), nullptr);
-    if (!settings.passphrase.empty())
-        g_object_set(sink, "passphrase", settings.passphrase.c_str(), nullptr);
-    if (settings.keyLength) {
-        gst_util_set_object_arg(G_OBJECT(sink), "pbkeylen",
-                                std::to_string(settings.keyLength).c_str());
-    }
 }
 
 void releaseTexture(gpointer holder) {
@@ -152,74 +45,23 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
                                                          std::shared_ptr<LogSink> log,
                                                          std::shared_ptr<RunLoop> runLoop,
                                                          std::string& failure) {
-    GError* error = nullptr;
-    if (!gst_init_check(nullptr, nullptr, &error)) {
-        failure = std::string("GStreamer does not start: ") + (error ? error->message : "?");
-        g_clear_error(&error);
-        return nullptr;
-    }
-    for (const auto& element : requiredElements) {
-        GstElementFactory* factory = gst_element_factory_find(element.name);
-        if (!factory) {
-            failure = std::string("GStreamer's ") + element.name +
-                      " element is missing (install the Debian package " + element.package + ")";
-            return nullptr;
-        }
-        gst_object_unref(factory);
-    }
-
-    const uint32_t keyInterval = settings.fps ? settings.fps : assumedRate;
-    std::string raw = "video/x-raw,format=I420";
-    if (settings.width) {
-        raw += ",width=" + std::to_string(settings.width) +
-               ",height=" + std::to_string(settings.height);
-    }
-    const std::string description =
-        "appsrc name=source is-live=true format=time do-timestamp=true block=false max-bytes=0 "
-        "! videobox name=box ! videoconvert ! videoscale ! " +
-        raw + " ! " + encoderDescription(keyInterval) +
-        " ! video/x-h264,profile=constrained-baseline ! h264parse config-interval=-1 "
-        "! mpegtsmux name=mux alignment=0 ! srtsink name=sink wait-for-connection=false "
-        "sync=false";
-
+    auto pipeline =
+        StreamPipeline::build(settings, settings.fps ? settings.fps : assumedRate, failure);
+    if (!pipeline) return nullptr;
     auto server = std::make_unique<GstStreamServer>(std::move(log), std::move(runLoop));
     if (settings.fps) server->interval_ = std::chrono::nanoseconds(1s) / settings.fps;
     server->maxRate_ = settings.fps;
     server->rate_ = settings.fps ? std::min(settings.fps, assumedRate) : assumedRate;
-    server->pipeline_ = gst_parse_launch(description.c_str(), &error);
-    if (!server->pipeline_ || error) {
-        failure =
-            std::string("the stream pipeline does not build: ") + (error ? error->message : "?");
-        g_clear_error(&error);
-        return nullptr;
-    }
-    GstBin* bin = GST_BIN(server->pipeline_);
-    server->source_ = gst_bin_get_by_name(bin, "source");
-    server->encoder_ = gst_bin_get_by_name(bin, "encoder");
-    GstElement* sink = gst_bin_get_by_name(bin, "sink");
-    // The borrowed elements live as long as the pipeline, which holds them.
-    gst_object_unref(server->source_);
-    gst_object_unref(server->encoder_);
-    configureSink(sink, settings);
+    server->pipeline_ = std::move(pipeline);
+    GstElement* sink = server->pipeline_->sink();
     g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), server.get());
     g_signal_connect(sink, "caller-removed", G_CALLBACK(onCallerRemoved), server.get());
     if (settings.mode == StreamSettings::Mode::caller) {
         server->sink_ = sink;
         server->listener_ = settings.endpoint();
     }
-    gst_object_unref(sink);
-    GstElement* mux = gst_bin_get_by_name(bin, "mux");
-    GstPad* muxOut = gst_element_get_static_pad(mux, "src");
-    gst_pad_add_probe(muxOut, GST_PAD_PROBE_TYPE_BUFFER_LIST, joinPackets, nullptr, nullptr);
-    gst_object_unref(muxOut);
-    gst_object_unref(mux);
-    GstElement* box = gst_bin_get_by_name(bin, "box");
-    GstPad* boxIn = gst_element_get_static_pad(box, "sink");
-    gst_pad_add_probe(boxIn, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, padToEvenSize, box, nullptr);
-    gst_object_unref(boxIn);
-    gst_object_unref(box);
 
-    GstBus* bus = gst_element_get_bus(server->pipeline_);
+    GstBus* bus = gst_element_get_bus(server->pipeline_->pipeline());
     gst_bus_set_sync_handler(
         bus,
         [](GstBus*, GstMessage* message, gpointer data) {
@@ -247,7 +89,7 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
         server.get(), nullptr);
     gst_object_unref(bus);
 
-    gst_element_set_state(server->pipeline_, GST_STATE_PLAYING);
+    gst_element_set_state(server->pipeline_->pipeline(), GST_STATE_PLAYING);
     GstStreamServer* self = server.get();
     server->lastTick_ = std::chrono::steady_clock::now();
     server->timer_ = server->runLoop_->scheduleRepeating(1s, [self] { self->onTick(); });
@@ -256,14 +98,9 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
 
 GstStreamServer::~GstStreamServer() {
     timer_.reset();
-    if (pipeline_) {
-        // Joins GStreamer's threads: no callback into this server runs after this.
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
-        GstBus* bus = gst_element_get_bus(pipeline_);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-        gst_object_unref(pipeline_);
-    }
+    // Joins GStreamer's threads: no callback into this server runs after this. The callbacks
+    // read pipeline_, so it is stopped here while still held, and released after.
+    if (pipeline_) gst_element_set_state(pipeline_->pipeline(), GST_STATE_NULL);
 }
 
 void GstStreamServer::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
@@ -275,9 +112,10 @@ void GstStreamServer::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
 
 void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
     ++hostFrames_;
-    if (stopped_ || restartDue_ || !texture) return;
+    if (stopped_ || backoff_.waiting() || !texture) return;
     if (!withinRate(std::chrono::steady_clock::now())) return;
-    if (gst_app_src_get_current_level_buffers(GST_APP_SRC(source_)) >= maxQueuedFrames) {
+    if (gst_app_src_get_current_level_buffers(GST_APP_SRC(pipeline_->source())) >=
+        maxQueuedFrames) {
         ++droppedThisMinute_;
         ++droppedTotal_;
         return;
@@ -293,7 +131,7 @@ void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
             gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
                                 gint(width_), "height", G_TYPE_INT, gint(height_), "framerate",
                                 GST_TYPE_FRACTION, gint(rate_), 1, nullptr);
-        gst_app_src_set_caps(GST_APP_SRC(source_), caps);
+        gst_app_src_set_caps(GST_APP_SRC(pipeline_->source()), caps);
         gst_caps_unref(caps);
     }
     const gsize size = texture->bytesPerRow() * texture->height();
@@ -301,7 +139,7 @@ void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
     GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY,
                                                     const_cast<uint8_t*>(texture->contents()), size,
                                                     0, size, holder.release(), releaseTexture);
-    gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+    gst_app_src_push_buffer(GST_APP_SRC(pipeline_->source()), buffer);
 }
 
 bool GstStreamServer::withinRate(std::chrono::steady_clock::time_point now) {
@@ -316,7 +154,7 @@ bool GstStreamServer::withinRate(std::chrono::steady_clock::time_point now) {
 void GstStreamServer::stop() {
     stopped_ = true;
     timer_.reset();
-    if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
+    if (pipeline_) gst_element_set_state(pipeline_->pipeline(), GST_STATE_NULL);
 }
 
 void GstStreamServer::postToMain(std::function<void()> job) {
@@ -326,32 +164,21 @@ void GstStreamServer::postToMain(std::function<void()> job) {
 }
 
 void GstStreamServer::onError(const std::string& failure) {
-    if (stopped_ || restartDue_) return;
-    // One line per kind of failure: a retry that fails alike says nothing new.
-    if (failure != lastFailure_) {
+    if (stopped_ || backoff_.waiting()) return;
+    // Down now, up again after the back-off: a listener listens anew, a caller calls anew.
+    gst_element_set_state(pipeline_->pipeline(), GST_STATE_NULL);
+    width_ = height_ = 0;
+    if (backoff_.fail(failure, std::chrono::steady_clock::now())) {
         log_->line("⚠️ Network stream: " + failure +
                    (sink_ ? "; calling again" : "; waiting for the next client"));
     }
-    lastFailure_ = failure;
-    // Down now, up again after the back-off: a listener listens anew, a caller calls anew.
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    width_ = height_ = 0;
-    restartDue_ = true;
-    restartAt_ = std::chrono::steady_clock::now() + retryDelay_;
-    retryDelay_ = std::min(retryDelay_ * 2, maxRetryDelay);
-}
-
-void GstStreamServer::onSuccess() {
-    lastFailure_.clear();
-    retryDelay_ = 1s;
 }
 
 void GstStreamServer::onTick() {
     const auto now = std::chrono::steady_clock::now();
     // Half a tick early counts: the timer's ticks and the failure's moment are not aligned.
-    if (restartDue_ && now + 500ms >= restartAt_) {
-        restartDue_ = false;
-        gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+    if (backoff_.restartDue(now + 500ms)) {
+        gst_element_set_state(pipeline_->pipeline(), GST_STATE_PLAYING);
         ++restarts_;
     }
     // The encoder is told the host's rate (at most --stream-fps) once it has been a tenth off
@@ -379,7 +206,7 @@ void GstStreamServer::watchConnection() {
     // srtsink has no signal for a caller's connection; its statistics hold the connection's
     // figures only while it stands.
     GstStructure* stats = nullptr;
-    if (!restartDue_) g_object_get(sink_, "stats", &stats, nullptr);
+    if (!backoff_.waiting()) g_object_get(sink_, "stats", &stats, nullptr);
     setConnected(stats && gst_structure_has_field(stats, "packets-sent"));
     if (stats) gst_structure_free(stats);
 }
@@ -387,17 +214,17 @@ void GstStreamServer::watchConnection() {
 void GstStreamServer::setConnected(bool connected) {
     if (connected == connected_) return;
     connected_ = connected;
-    if (connected) onSuccess();
+    if (connected) backoff_.succeed();
     log_->line(connected ? "📡 Stream connected to " + listener_
                          : "📡 Stream connection to " + listener_ + " lost");
 }
 
 void GstStreamServer::onCallerAdded(GstElement*, int, void* address, GstStreamServer* self) {
     // A client starts decoding at a key frame: give it one now rather than at the next interval.
-    gst_element_send_event(
-        self->encoder_, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    GstEvent* keyFrame = gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0);
+    gst_element_send_event(self->pipeline_->encoder(), keyFrame);
     self->postToMain([self, who = addressText(address)] {
-        self->onSuccess();
+        self->backoff_.succeed();
         self->log_->line("📡 Stream client connected: " + who);
     });
 }

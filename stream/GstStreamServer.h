@@ -8,6 +8,8 @@
 #include "core/LogSink.h"
 #include "core/RelayServer.h"
 #include "core/RunLoop.h"
+#include "stream/FailureBackoff.h"
+#include "stream/StreamPipeline.h"
 #include "stream/StreamSettings.h"
 
 typedef struct _GstElement GstElement;
@@ -47,10 +49,8 @@ class GstStreamServer : public RelayServer {
     // host's frames are dropped here rather than held for a slot, as videorate would.
     bool withinRate(std::chrono::steady_clock::time_point now);
     // Logs a new kind of failure, with GStreamer's reason, and stops the pipeline until it is
-    // started again after the back-off: 1, 2, 4, 8, then every 10 s.
+    // started again after the back-off.
     void onError(const std::string& failure);
-    // A client connected, or the caller reached its listener: the back-off starts over.
-    void onSuccess();
     void onTick();
     // In caller mode: logs the connection to the listener when it is made and when it is lost.
     void watchConnection();
@@ -63,12 +63,10 @@ class GstStreamServer : public RelayServer {
     std::shared_ptr<LogSink> log_;
     std::shared_ptr<RunLoop> runLoop_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    GstElement* pipeline_ = nullptr;  // owned; released in the destructor
-    GstElement* source_ = nullptr;    // borrowed from the pipeline
-    GstElement* encoder_ = nullptr;   // borrowed from the pipeline
-    GstElement* sink_ = nullptr;      // borrowed from the pipeline; only in caller mode
-    std::string listener_;            // HOST:PORT called, in caller mode
-    bool connected_ = false;          // to the listener, in caller mode
+    std::unique_ptr<StreamPipeline> pipeline_;  // stopped in the destructor
+    GstElement* sink_ = nullptr;                // borrowed from the pipeline; only in caller mode
+    std::string listener_;                      // HOST:PORT called, in caller mode
+    bool connected_ = false;                    // to the listener, in caller mode
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint32_t maxRate_ = 0;                 // --stream-fps; 0: none
@@ -80,11 +78,8 @@ class GstStreamServer : public RelayServer {
     uint64_t hostFrames_ = 0;  // since the last tick
     int offTicks_ = 0;         // ticks on end that found the host's rate a tenth off rate_
     bool stopped_ = false;
-    bool restartDue_ = false;
-    std::string lastFailure_;  // since the last success
+    FailureBackoff backoff_;
     uint64_t restarts_ = 0;
-    std::chrono::seconds retryDelay_{1};
-    std::chrono::steady_clock::time_point restartAt_{};
     int ticksThisMinute_ = 0;
     uint64_t droppedThisMinute_ = 0;
     uint64_t droppedTotal_ = 0;
