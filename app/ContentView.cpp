@@ -12,9 +12,9 @@
 
 #include "app/FatalReport.h"
 #include "app/StatusBar.h"
-#include "app/SystemColors.h"
+#include "app/WindowColors.h"
 #include "app/WaitingPanel.h"
-#include "preview/Coordinator.h"
+#include "preview/PreviewRenderer.h"
 
 namespace {
 
@@ -24,11 +24,11 @@ constexpr std::string_view previewFatalLocation = "LMVuzadivirur/MetalTextureVie
 
 }  // namespace
 
-ContentView::ContentView(std::shared_ptr<gpu::Device> device,
+ContentView::ContentView(std::shared_ptr<gpu::FrameStore> frameStore,
                          std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
                          QWidget* parent)
     : QWidget(parent),
-      device_(std::move(device)),
+      frameStore_(std::move(frameStore)),
       _textureReceiver(std::move(receiver)),
       log_(std::move(log)),
       snapshotWriter_(log_),
@@ -46,7 +46,7 @@ ContentView::ContentView(std::shared_ptr<gpu::Device> device,
     // is black, which would vanish on the black background: it gets a light colour of its own.
     note_->setObjectName("compatibilityNote");
     QPalette notePalette = note_->palette();
-    notePalette.setColor(QPalette::WindowText, SystemColors::noteText());
+    notePalette.setColor(QPalette::WindowText, WindowColors::noteText());
     note_->setPalette(notePalette);
     note_->setAlignment(Qt::AlignCenter);
     note_->setWordWrap(true);
@@ -77,7 +77,7 @@ void ContentView::evaluate() {
     if (window && !window->isExposed() && preview_ && texture) {
         // Minimised or hidden: the preview keeps the newest frame for when it is shown, and the
         // texts and layout wait for the window to be exposed again.
-        MetalTextureView{texture, device_}.updateNSView(preview_, *coordinator_);
+        PreviewWidget{texture, frameStore_}.updateNSView(preview_, *renderer_);
         staleWhileHidden_ = true;
         return;
     }
@@ -103,28 +103,28 @@ void ContentView::evaluate() {
 }
 
 void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
-    const MetalTextureView value{texture, device_};
+    const PreviewWidget value{texture, frameStore_};
     if (!preview_) {
-        coordinator_ = value.makeCoordinator();
+        renderer_ = value.makeCoordinator();
         // No command queue or no shader library: the preview cannot exist.
-        if (!coordinator_) fatalReport(previewFatalLocation);
+        if (!renderer_) fatalReport(previewFatalLocation);
         preview_ = value.makeNSView(
-            coordinator_,
+            renderer_,
             [](const std::string& reason) { fatalReport(previewFatalLocation, reason); }, this);
         preview_->setObjectName("preview");
         preview_->lower();
         preview_->show();
     }
-    value.updateNSView(preview_, *coordinator_);
+    value.updateNSView(preview_, *renderer_);
 }
 
 void ContentView::removePreview() {
     if (!preview_) return;
-    // The preview leaves the window: its view and its coordinator go together.
+    // The preview leaves the window: its view and its renderer go together.
     preview_->hide();
     preview_->deleteLater();
     preview_ = nullptr;
-    coordinator_.reset();
+    renderer_.reset();
 }
 
 void ContentView::resizeEvent(QResizeEvent*) { layoutContent(); }

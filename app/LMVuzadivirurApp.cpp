@@ -16,12 +16,12 @@
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
-#include "platform/DBusNotificationCenter.h"
+#include "platform/DBusFrameSignal.h"
 #include "platform/QtRunLoop.h"
 #include "platform/StdoutLogSink.h"
 #include "platform/SteadyClock.h"
-#include "platform/XdgContainerLocator.h"
-#include "preview/MetalTextureView.h"
+#include "platform/XdgSharedFolderLocator.h"
+#include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 
@@ -123,7 +123,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     }
 
     // Before the application object, so that every GL context shares the preview's format.
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     previousHandler = qInstallMessageHandler(reportMissingDisplay);
     QApplication application(argc, argv);
     qInstallMessageHandler(previousHandler);
@@ -147,29 +147,29 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
     // One log for the receiver, its relay and the snapshot export.
     auto runLoop = std::make_shared<QtRunLoop>();
     auto log = std::make_shared<StdoutLogSink>();
-    std::shared_ptr<RelayServerFactory> relay =
+    std::shared_ptr<FrameSinkFactory> relay =
         std::make_shared<PipeWireRelayFactory>(log, runLoop);
     if (!stream.uri.empty())
         relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
-                            std::make_shared<DBusNotificationCenter>(),
-                            std::make_shared<XdgContainerLocator>(),
+                            std::make_shared<DBusFrameSignal>(),
+                            std::make_shared<XdgSharedFolderLocator>(),
                             std::make_shared<SteadyClock>(),
                             log,
                             relay};
 }
 
 LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
-    : device_(gpu::Device::systemDefault()) {
-    if (!device_) fatalReport(fatalLocation, noDevice);
+    : frameStore_(gpu::FrameStore::systemDefault()) {
+    if (!frameStore_) fatalReport(fatalLocation, noDevice);
     const ReceiverPlatform platform = makePlatform(stream);
-    receiver_ = TextureReceiver::create(device_, platform);
+    receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,
                     "Failed to initialize TextureReceiver - check App Group entitlements");
     }
     window_ = std::make_unique<ContentView>(
-        device_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
+        frameStore_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();

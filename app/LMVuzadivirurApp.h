@@ -39,7 +39,7 @@ class LMVuzadivirurApp {
     ContentView& window() const { return *window_; }
 
   private:
-    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<gpu::FrameStore> frameStore_;
     std::shared_ptr<TextureReceiver> receiver_;
     // Goes first, so that the receiver's teardown and its last log line come after the window.
     std::unique_ptr<ContentView> window_;

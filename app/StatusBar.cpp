@@ -4,7 +4,7 @@
 #include <QPainter>
 
 #include "app/LocalizedText.h"
-#include "app/SystemColors.h"
+#include "app/WindowColors.h"
 #include "app/TextStyle.h"
 #include "core/DecimalFormat.h"
 
@@ -36,7 +36,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     saveButton_->setObjectName("saveButton");
     saveButton_->setFlat(true);
     saveButton_->setCursor(Qt::PointingHandCursor);
-    const QColor blue = SystemColors::blue();
+    const QColor blue = WindowColors::blue();
     saveButton_->setStyleSheet(QStringLiteral("QPushButton { color: white; border: none; "
                                               "background-color: rgba(%1, %2, %3, 179); "
                                               "padding: 4px 8px; border-radius: 4px; }")
@@ -74,7 +74,7 @@ QLabel* StatusBar::captionLabel(const char* name) {
 }
 
 void StatusBar::present(const State& state) {
-    dot_->setColor(state.isReceiving ? SystemColors::green() : SystemColors::red());
+    dot_->setColor(state.isReceiving ? WindowColors::green() : WindowColors::red());
     state_->setText(state.isReceiving ? tr("Connected") : tr("Disconnected"));
 
     const QString bullet = tr("•");

@@ -5,20 +5,20 @@
 #include "app/RelayFanOut.h"
 #include "stream/GstStreamServer.h"
 
-RelayServerFactory::Result StreamingRelayFactory::create(const std::string& name,
-                                                         std::shared_ptr<gpu::Device> device) {
-    Result result = relay_->create(name, std::move(device));
+FrameSinkFactory::Result StreamingRelayFactory::create(const std::string& name,
+                                                         std::shared_ptr<gpu::FrameStore> frameStore) {
+    Result result = relay_->create(name, std::move(frameStore));
     // The address without its query, which may hold the passphrase.
     const std::string where = settings_.uri.substr(0, settings_.uri.find('?'));
     std::string failure;
-    std::unique_ptr<RelayServer> stream =
+    std::unique_ptr<FrameSink> stream =
         GstStreamServer::create(settings_, log_, runLoop_, failure);
     if (!stream) {
         log_->line("❌ No network stream to " + where + ": " + failure);
         return result;
     }
     log_->line("📡 Streaming to " + where);
-    std::vector<std::unique_ptr<RelayServer>> servers;
+    std::vector<std::unique_ptr<FrameSink>> servers;
     if (result.server) servers.push_back(std::move(result.server));
     servers.push_back(std::move(stream));
     result.server = std::make_unique<RelayFanOut>(std::move(servers));

@@ -20,7 +20,7 @@ class RetainedDrawable;
 class TextureGLWindow;
 
 namespace gpu {
-class Device;
+class FrameStore;
 }
 
 // The GPU view of the preview: a widget the window places and sizes, holding a native OpenGL
@@ -43,8 +43,8 @@ class TextureGLView : public QWidget {
     explicit TextureGLView(const QSurfaceFormat& format, QWidget* parent = nullptr);
     ~TextureGLView() override;
 
-    void setDevice(std::shared_ptr<gpu::Device> device) { device_ = std::move(device); }
-    const std::shared_ptr<gpu::Device>& device() const { return device_; }
+    void setDevice(std::shared_ptr<gpu::FrameStore> device) { frameStore_ = std::move(device); }
+    const std::shared_ptr<gpu::FrameStore>& device() const { return frameStore_; }
     // The view keeps its renderer alive.
     void setRenderer(std::shared_ptr<Renderer> renderer);
     const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
@@ -110,7 +110,7 @@ class TextureGLView : public QWidget {
     bool prepareContext();
     void reportFailure(const std::string& reason);
 
-    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<gpu::FrameStore> frameStore_;
     std::shared_ptr<Renderer> renderer_;
     std::function<void(const std::string&)> failureHandler_;
     bool failed_ = false;

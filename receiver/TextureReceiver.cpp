@@ -22,29 +22,29 @@ bool fileExists(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::Device> device,
+std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::FrameStore> frameStore,
                                                          ReceiverPlatform platform) {
-    if (!device) return nullptr;
+    if (!frameStore) return nullptr;
     auto receiver =
-        std::make_shared<TextureReceiver>(Token{}, std::move(device), std::move(platform));
+        std::make_shared<TextureReceiver>(Token{}, std::move(frameStore), std::move(platform));
     if (!receiver->construct()) return nullptr;  // releasing it runs the teardown if due
     return receiver;
 }
 
-TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::Device> device,
+TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameStore,
                                  ReceiverPlatform platform)
-    : device_(std::move(device)), platform_(std::move(platform)) {}
+    : frameStore_(std::move(frameStore)), platform_(std::move(platform)) {}
 
 bool TextureReceiver::construct() {
-    commandQueue_ = device_->newCommandQueue();
+    commandQueue_ = frameStore_->newCommandQueue();
     if (!commandQueue_) {
         runsTeardown_ = false;  // nothing has been made that a teardown would undo
         return false;
     }
 
-    const std::string serverName(config::syphonServerName);
-    auto relay = platform_.relay->create(serverName, device_);
-    syphonServer_ = std::move(relay.server);
+    const std::string serverName(config::cameraName);
+    auto relay = platform_.relay->create(serverName, frameStore_);
+    frameSink_ = std::move(relay.server);
     if (relay.failure.empty()) {
         platform_.log->line("✅ Syphon server created: 'Lumetra Vuzadivirur'");
     } else {
@@ -52,7 +52,7 @@ bool TextureReceiver::construct() {
                             relay.failure + " (frames are not relayed)");
     }
 
-    const auto container = platform_.containers->containerDirectory(config::appGroupIdentifier);
+    const auto container = platform_.sharedFolders->sharedFolder(config::sharedFolderName);
     if (!container) {
         platform_.log->line("❌ Failed to get App Group container URL");
         return false;
@@ -67,7 +67,7 @@ bool TextureReceiver::construct() {
         return false;
     }
 
-    setupNotificationObserver();
+    subscribeToFrameSignal();
     startPolling();
     checkForNewFrame();
     return true;
@@ -157,10 +157,10 @@ bool TextureReceiver::followReplacedFile() {
     return attachSharedFile(false) == Attach::Attached;
 }
 
-bool TextureReceiver::setupNotificationObserver() {
+bool TextureReceiver::subscribeToFrameSignal() {
     std::weak_ptr<TextureReceiver> weak = weak_from_this();
     std::string failure;
-    const bool registered = platform_.notifications->addObserver(
+    const bool registered = platform_.frameSignal->subscribe(
         this, std::string(config::newFrameNotificationName),
         [weak] {
             if (auto self = weak.lock()) self->newFrameAvailable();
@@ -194,15 +194,15 @@ TextureReceiver::~TextureReceiver() {
     if (!runsTeardown_) return;
     if (pollingTimer_) pollingTimer_->invalidate();
     pollingTimer_.reset();
-    if (syphonServer_) syphonServer_->stop();
+    if (frameSink_) frameSink_->stop();
     platform_.log->line("🛑 Syphon server stopped");
-    platform_.notifications->removeObserver(this);
+    platform_.frameSignal->unsubscribe(this);
     mappedMemory_.reset();
     fileHandle_.reset();
     lockFileHandle_.reset();
     currentTexture_.reset();
     frameTimeHistory_.clear();
-    syphonServer_.reset();
+    frameSink_.reset();
     commandQueue_.reset();
 }
 
@@ -253,7 +253,7 @@ void TextureReceiver::takeNewestFrame() {
     for (int attempt = 0; header && attempt < maxCopyAttempts; ++attempt) {
         if (!isNewFrame(*header) || !checkHeader(*header)) return;
         if (!texture || texture->width() != header->width || texture->height() != header->height) {
-            texture = device_->newTexture(header->width, header->height);
+            texture = frameStore_->newTexture(header->width, header->height);
             if (!texture) {
                 platform_.log->line("⚠️ Failed to create texture");
                 return;
@@ -352,9 +352,9 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
     frameTakenSinceAttach_ = true;
 
     if (auto commandBuffer = commandQueue_->commandBuffer()) {
-        if (syphonServer_) {
+        if (frameSink_) {
             const gpu::Rect region{0, 0, double(header.width), double(header.height)};
-            syphonServer_->publishFrameTexture(texture, *commandBuffer, region, true);
+            frameSink_->publishFrame(texture, *commandBuffer, region, true);
         }
         commandBuffer->commit();
     }

@@ -11,7 +11,7 @@
 #include "core/WillChangeSignal.h"
 #include "format/SharedFrameHeader.h"
 #include "gpu/CommandQueue.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
 #include "receiver/FileHandle.h"
 #include "receiver/FileIdentity.h"
@@ -25,9 +25,9 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
 
   public:
     // None when construction cannot complete; the reason has been logged.
-    static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::Device> device,
+    static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::FrameStore> frameStore,
                                                    ReceiverPlatform platform);
-    TextureReceiver(Token, std::shared_ptr<gpu::Device> device, ReceiverPlatform platform);
+    TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameStore, ReceiverPlatform platform);
     ~TextureReceiver();
     TextureReceiver(const TextureReceiver&) = delete;
     TextureReceiver& operator=(const TextureReceiver&) = delete;
@@ -55,7 +55,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     Attach openLockFile(bool atConstruction);
     bool followReplacedFile();
     void detach();
-    bool setupNotificationObserver();
+    bool subscribeToFrameSignal();
     void startPolling();
     void takeNewestFrame();
     std::optional<SharedFrameHeader> readHeader(SharedFileLock& lock, int64_t length);
@@ -80,7 +80,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     int64_t lastFrameNumber_ = 0;
     double fps_ = 0.0;
 
-    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<gpu::FrameStore> frameStore_;
     ReceiverPlatform platform_;
     std::optional<FileHandle> fileHandle_;
     std::unique_ptr<SharedMapping> mappedMemory_;
@@ -92,7 +92,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     const int64_t maxDataSize_ = SharedFrameHeader::maxDataSize;
     double lastFrameTime_ = 0.0;
     std::deque<double> frameTimeHistory_;
-    std::unique_ptr<RelayServer> syphonServer_;
+    std::unique_ptr<FrameSink> frameSink_;
     std::shared_ptr<gpu::CommandQueue> commandQueue_;
     std::unique_ptr<RepeatingTimer> pollingTimer_;
 

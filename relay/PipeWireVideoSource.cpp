@@ -16,7 +16,7 @@ PipeWireVideoSource::PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSessi
 
 PipeWireVideoSource::~PipeWireVideoSource() = default;
 
-void PipeWireVideoSource::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+void PipeWireVideoSource::publishFrame(std::shared_ptr<gpu::Texture> texture,
                                               gpu::CommandBuffer& commandBuffer,
                                               gpu::Rect imageRegion, bool flipped) {
     // The buffer may be committed after the server is gone: it then relays nothing.
@@ -28,7 +28,7 @@ void PipeWireVideoSource::publishFrameTexture(std::shared_ptr<gpu::Texture> text
 
 void PipeWireVideoSource::stop() { session_->stop(); }
 
-void PipeWireVideoSource::lendBuffersTo(gpu::Device& device) { device.setStorageLender(session_); }
+void PipeWireVideoSource::lendBuffersTo(gpu::FrameStore& frameStore) { frameStore.setStorageLender(session_); }
 
 uint64_t PipeWireVideoSource::copiedFrames() const { return session_->copiedFrames(); }
 

@@ -220,7 +220,7 @@ GstStreamServer::~GstStreamServer() {
     }
 }
 
-void GstStreamServer::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+void GstStreamServer::publishFrame(std::shared_ptr<gpu::Texture> texture,
                                           gpu::CommandBuffer& commandBuffer, gpu::Rect, bool) {
     commandBuffer.encode([this, alive = std::weak_ptr<bool>(alive_), texture = std::move(texture)] {
         if (alive.lock()) push(texture);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/LogSink.h"
-#include "core/RelayServer.h"
+#include "core/FrameSink.h"
 #include "core/RunLoop.h"
 #include "stream/StreamSettings.h"
 
@@ -16,7 +16,7 @@ typedef struct _GstElement GstElement;
 // texture goes in as it is, without a copy, and is held until GStreamer lets it go; conversion,
 // scaling, encoding and sending run on GStreamer's threads. A frame that finds the encoder still
 // busy with two earlier ones is dropped and counted. Everything else runs on the main thread.
-class GstStreamServer : public RelayServer {
+class GstStreamServer : public FrameSink {
   public:
     // None, with `failure` naming the missing piece and its Debian package, when GStreamer or one
     // of the elements is missing.
@@ -29,7 +29,7 @@ class GstStreamServer : public RelayServer {
     GstStreamServer& operator=(const GstStreamServer&) = delete;
 
     // Takes `texture` as stored (row 0 on top), whole.
-    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+    void publishFrame(std::shared_ptr<gpu::Texture> texture,
                              gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
                              bool flipped) override;
     void stop() override;

@@ -28,11 +28,11 @@
 #include "PipeWireConsumer.h"
 #include "format/Configuration.h"
 #include "format/SharedFrameHeader.h"
-#include "gpu/Device.h"
-#include "platform/DBusNotificationCenter.h"
+#include "gpu/FrameStore.h"
+#include "platform/DBusFrameSignal.h"
 #include "platform/QtRunLoop.h"
 #include "platform/SteadyClock.h"
-#include "platform/XdgContainerLocator.h"
+#include "platform/XdgSharedFolderLocator.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 #include "tests/relay/RelayTestSupport.h"
@@ -43,7 +43,7 @@ namespace {
 using Stopwatch = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const std::string serverName(config::syphonServerName);
+const std::string serverName(config::cameraName);
 
 double millisecondsSince(Stopwatch::time_point start) {
     return std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
@@ -105,8 +105,8 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
                     .createSource(serverName);
     if (!made.source || !made.failure.empty()) fail("no relay server: " + made.failure);
     auto& source = *made.source;
-    auto device = gpu::Device::create();
-    const auto texture = relaytest::patternTexture(*device, width, height);
+    auto frameStore = gpu::FrameStore::create();
+    const auto texture = relaytest::patternTexture(*frameStore, width, height);
     WarmCopy copy(size_t{width} * height * 4);
 
     auto consumer = PipeWireConsumer::connect(serverName, format, [](auto...) {});
@@ -125,7 +125,7 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
         const uint64_t copied = source.copiedFrames();
         const auto start = Stopwatch::now();
         gpu::CommandBuffer commandBuffer;
-        source.publishFrameTexture(texture, commandBuffer,
+        source.publishFrame(texture, commandBuffer,
                                    gpu::Rect{0, 0, double(width), double(height)}, true);
         commandBuffer.commit();
         // The copy runs inside the commit; should it ever be deferred, the wait counts too.
@@ -149,8 +149,8 @@ struct Latency {
 // when it holds it.
 Latency latency1080p(int frames) {
     const QString container = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-                                  .filePath(QString::fromUtf8(config::appGroupIdentifier.data(),
-                                                              config::appGroupIdentifier.size()));
+                                  .filePath(QString::fromUtf8(config::sharedFolderName.data(),
+                                                              config::sharedFolderName.size()));
     std::string failure;
     // The files exist before the receiver starts, as a host leaves them.
     if (!SharedFrameWriter::create(container.toStdString(), {}, failure)) fail(failure);
@@ -158,12 +158,12 @@ Latency latency1080p(int frames) {
     auto log = std::make_shared<NullLog>();
     auto runLoop = std::make_shared<QtRunLoop>();
     const ReceiverPlatform platform{runLoop,
-                                    std::make_shared<DBusNotificationCenter>(),
-                                    std::make_shared<XdgContainerLocator>(),
+                                    std::make_shared<DBusFrameSignal>(),
+                                    std::make_shared<XdgSharedFolderLocator>(),
                                     std::make_shared<SteadyClock>(),
                                     log,
                                     std::make_shared<PipeWireRelayFactory>(log, runLoop)};
-    auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
+    auto receiver = TextureReceiver::create(gpu::FrameStore::create(), platform);
     if (!receiver) fail("no receiver");
 
     std::mutex mutex;

@@ -48,7 +48,7 @@ class AppProcessTest : public QObject {
         TempDirectory runtime;
         std::string failure;
         auto writer =
-            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+            SharedFrameWriter::create(runtime.path() / config::sharedFolderName, {}, failure);
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(320, 180, 320 * 4);
         QVERIFY(writer->writeFrame(1, 320, 180, 320 * 4, pixels.data()));

@@ -11,7 +11,7 @@ std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
     for (uint32_t i = 0; i < width * height; ++i) {
         pixels.push_back(pixel ? pixel(i % width, i / width) : Bgra{90, 40, 200, 255});
     }
-    auto texture = testDevice->newTexture(width, height);
+    auto texture = testFrameStore->newTexture(width, height);
     if (texture) {
         texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(),
                                size_t{width} * 4);

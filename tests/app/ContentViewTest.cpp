@@ -9,7 +9,7 @@
 
 #include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
-#include "app/SystemColors.h"
+#include "app/WindowColors.h"
 #include "app/Translations.h"
 #include "format/Configuration.h"
 #include "preview/TextureGLView.h"
@@ -91,7 +91,7 @@ class ContentViewTest : public QObject {
         QCOMPARE(w.shown("waitingPanel"), !texture);
         QCOMPARE(w.view->findChild<ProgressSpinner*>("spinner")->isAnimating(), !texture);
         QCOMPARE(w.shown("preview"), texture);
-        const QColor dot = receiving ? SystemColors::green() : SystemColors::red();
+        const QColor dot = receiving ? WindowColors::green() : WindowColors::red();
         QVERIFY(near(w.view->grab().toImage().pixelColor(w.geometryOf("statusDot").center()), dot));
         QStringList texts{labelText(*w.view, "stateLabel")};
         for (const char* name : frameItems) {
@@ -122,7 +122,7 @@ class ContentViewTest : public QObject {
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
         std::string failure;
         auto writer =
-            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+            SharedFrameWriter::create(runtime.path() / config::sharedFolderName, {}, failure);
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(640, 360, 640 * 4);
         QVERIFY(writer->writeFrame(1, 640, 360, 640 * 4, pixels.data()));

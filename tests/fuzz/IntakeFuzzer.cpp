@@ -27,19 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer->truncate(0);  // a zero-filled slot, whatever the last run left
     writer->truncate(fileLength);
 
-    auto device = gpu::Device::create();
+    auto frameStore = gpu::FrameStore::create();
     // What the host does while the next frame's texture is made (a cut: a length above 0).
     uint64_t cutBetweenWindows = 0;
     std::optional<SharedFrameHeader> headerBetweenWindows;
     const auto store = [&](const SharedFrameHeader& header) {
         if (fileLength >= SharedFrameHeader::headerSize) header.store(writer->slot());
     };
-    device->faults().onNewTexture = [&] {
+    frameStore->faults().onNewTexture = [&] {
         if (cutBetweenWindows != 0) writer->truncate(cutBetweenWindows);
         if (headerBetweenWindows) store(*headerBetweenWindows);
     };
     FakePlatform fakes(path);
-    auto receiver = TextureReceiver::create(device, fakes.platform());
+    auto receiver = TextureReceiver::create(frameStore, fakes.platform());
     if (!receiver) std::abort();
 
     while (input.remaining_bytes() > 0) {

@@ -25,7 +25,7 @@ struct ReceiverHarness {
     }
 
     std::shared_ptr<TextureReceiver> makeReceiver() {
-        return receiver = TextureReceiver::create(device, fakes.platform());
+        return receiver = TextureReceiver::create(frameStore, fakes.platform());
     }
 
     // Writes a quadrant frame of the given size, tightly packed, and returns its pixels.
@@ -47,7 +47,7 @@ struct ReceiverHarness {
 
     TempDirectory dir;
     FakePlatform fakes;
-    std::shared_ptr<gpu::Device> device = gpu::Device::create();
+    std::shared_ptr<gpu::FrameStore> frameStore = gpu::FrameStore::create();
     std::unique_ptr<SharedFrameWriter> writer;
     std::shared_ptr<TextureReceiver> receiver;
     std::string failure;  // a writer's

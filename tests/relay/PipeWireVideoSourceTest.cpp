@@ -109,14 +109,14 @@ class RelayTest : public ::testing::Test {
         auto made =
             PipeWireRelayFactory(log, std::make_shared<QtRunLoop>()).createSource(serverName);
         EXPECT_TRUE(made.source && made.failure.empty()) << made.failure;
-        if (made.source) made.source->lendBuffersTo(*device);
+        if (made.source) made.source->lendBuffersTo(*frameStore);
         EXPECT_TRUE(spinUntil([] { return relayNodes() == 1; }));
         return std::move(made.source);
     }
 
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>(journal);
-    std::shared_ptr<gpu::Device> device = gpu::Device::create();
+    std::shared_ptr<gpu::FrameStore> frameStore = gpu::FrameStore::create();
 };
 
 }  // namespace
@@ -127,7 +127,7 @@ class RelayTest : public ::testing::Test {
 TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedRegion) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
-    const auto texture = patternTexture(*device, 637, 481);
+    const auto texture = patternTexture(*frameStore, 637, 481);
     const auto nothingCopied = [&] {  // while it is published about every 5 ms for a while
         const uint64_t copied = source->copiedFrames();
         for (int i = 0; i < 30; ++i) publish(*source, texture), spinFor(5ms);
@@ -145,7 +145,7 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedRegion) {
         // clang-format on
         SCOPED_TRACE((format + " x %1 flipped %2").arg(region.x).arg(flipped).toStdString());
         const auto feed = [&](qint64) {
-            publish(*source, patternTexture(*device, 637, 481), region, flipped);
+            publish(*source, patternTexture(*frameStore, 637, 481), region, flipped);
         };
         EXPECT_EQ(gstMismatch(feed, {expectedFrame(637, 481, region, flipped, format)}, format),
                   "");
@@ -159,7 +159,7 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedRegion) {
 // round) or destruction (second) withdraws the node while a client streams, a frame encoded before
 // that harmless. Loop, connection, stream and buffers leave with the server.
 TEST_F(RelayTest, SizeChangeCommitAndWithdrawalLeaveNoDescriptorOpen) {
-    const auto large = patternTexture(*device, 320, 240), small = patternTexture(*device, 205, 116);
+    const auto large = patternTexture(*frameStore, 320, 240), small = patternTexture(*frameStore, 205, 116);
     const QByteArray largeFrame = expectedFrame(320, 240), smallFrame = expectedFrame(205, 116);
     const auto round = [&](bool stop) {
         auto source = announcedSource();
@@ -174,12 +174,12 @@ TEST_F(RelayTest, SizeChangeCommitAndWithdrawalLeaveNoDescriptorOpen) {
         ASSERT_TRUE(spinUntil([&] { return publish(*source, small), source->isStreaming(); }));
         const uint64_t copied = source->copiedFrames();
         gpu::CommandBuffer pending, late;
-        source->publishFrameTexture(small, pending, gpu::Rect{0, 0, 205, 116}, true);
+        source->publishFrame(small, pending, gpu::Rect{0, 0, 205, 116}, true);
         EXPECT_FALSE(spinUntil([&] { return source->copiedFrames() > copied; }, 100ms));
         pending.commit();
         EXPECT_TRUE(spinUntil([&] { return source->copiedFrames() == copied + 1; }));
         EXPECT_TRUE(spinUntil([&] { return small.use_count() == 1; })) << "the relay kept it";
-        source->publishFrameTexture(small, late, gpu::Rect{0, 0, 205, 116}, true);
+        source->publishFrame(small, late, gpu::Rect{0, 0, 205, 116}, true);
         stop ? source->stop() : source.reset();
         late.commit();
         EXPECT_EQ(small.use_count(), 1);
@@ -199,7 +199,7 @@ TEST_F(RelayTest, DaemonComingAndGoingIsFollowedWhilePaddedHostFramesReachAGstCl
     ReceiverHarness h({}, Start::files);
     auto platform = h.fakes.platform();
     platform.relay = std::make_shared<PipeWireRelayFactory>(log, std::make_shared<QtRunLoop>());
-    auto receiver = TextureReceiver::create(device, platform);
+    auto receiver = TextureReceiver::create(frameStore, platform);
     ASSERT_TRUE(receiver) << "the application runs on without PipeWire";
     EXPECT_TRUE(
         h.logLines().at(0).starts_with("❌ Failed to create Syphon server 'Lumetra Vuzadivirur': "));

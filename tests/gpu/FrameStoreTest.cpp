@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 
 namespace {
 
@@ -11,8 +11,8 @@ using gpu::Region;
 // Rows `bytesPerRow` apart; a region that leaves the texture (one by wrapping), or another mipmap
 // level, touches nothing.
 TEST(Texture, CopiesHonourRowPitchAndNeverLeaveTheTexture) {
-    const auto device = gpu::Device::create();
-    const auto texture = device->newTexture(5, 3);
+    const auto frameStore = gpu::FrameStore::create();
+    const auto texture = frameStore->newTexture(5, 3);
     std::vector<uint8_t> source(28 * 3), out(20 * 3), marks(8, 0xEE);
     std::iota(source.begin(), source.end(), 0);  // rows of 20 bytes, each with 8 of padding
     texture->replaceRegion(Region::make2D(0, 0, 5, 3), 0, source.data(), 28);
@@ -26,17 +26,17 @@ TEST(Texture, CopiesHonourRowPitchAndNeverLeaveTheTexture) {
 
 // No side of 0 or above 16384. The storage of a released texture is used again for one of its
 // size, and only a few blocks are kept.
-TEST(Device, MakesOnlyTexturesItCanAndKeepsABoundedStoreForReuse) {
-    const auto device = gpu::Device::create();
-    EXPECT_TRUE(device->newTexture(16384, 1));
-    EXPECT_FALSE(device->newTexture(16385, 1) || device->newTexture(1, 16385) ||
-                 device->newTexture(0, 4));
-    const uint8_t* released = device->newTexture(64, 64)->contents();
-    EXPECT_EQ(device->newTexture(64, 64)->contents(), released);
+TEST(FrameStore, MakesOnlyTexturesItCanAndKeepsABoundedStoreForReuse) {
+    const auto frameStore = gpu::FrameStore::create();
+    EXPECT_TRUE(frameStore->newTexture(16384, 1));
+    EXPECT_FALSE(frameStore->newTexture(16385, 1) || frameStore->newTexture(1, 16385) ||
+                 frameStore->newTexture(0, 4));
+    const uint8_t* released = frameStore->newTexture(64, 64)->contents();
+    EXPECT_EQ(frameStore->newTexture(64, 64)->contents(), released);
     std::vector<std::shared_ptr<gpu::Texture>> many(10);
-    for (auto& texture : many) texture = device->newTexture(8, 8);
+    for (auto& texture : many) texture = frameStore->newTexture(8, 8);
     many.clear();
-    EXPECT_EQ(device->storagePool().keptBlocks(), gpu::Device::keptStorageBlocks);
+    EXPECT_EQ(frameStore->storagePool().keptBlocks(), gpu::FrameStore::keptStorageBlocks);
 }
 
 }  // namespace

@@ -4,17 +4,17 @@
 #include <string>
 
 #include "gpu/CommandBuffer.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 #include "gpu/Region.h"
 #include "gpu/Texture.h"
 
 // Hands each frame texture on to other applications.
-class RelayServer {
+class FrameSink {
   public:
-    virtual ~RelayServer() = default;
+    virtual ~FrameSink() = default;
     // Encodes the relay of `imageRegion` of `texture` on `commandBuffer`; the frame leaves when
     // the buffer is committed. `flipped` true keeps texture row 0 as the top row.
-    virtual void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
+    virtual void publishFrame(std::shared_ptr<gpu::Texture> texture,
                                      gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
                                      bool flipped) = 0;
     // Withdraws the server; nothing is relayed afterwards.
@@ -23,12 +23,12 @@ class RelayServer {
 
 // Makes relay servers. A server may exist yet not be announced (its daemon is missing); then
 // `failure` says why, and the server keeps trying to announce itself.
-class RelayServerFactory {
+class FrameSinkFactory {
   public:
     struct Result {
-        std::unique_ptr<RelayServer> server;
+        std::unique_ptr<FrameSink> server;
         std::string failure;
     };
-    virtual ~RelayServerFactory() = default;
-    virtual Result create(const std::string& name, std::shared_ptr<gpu::Device> device) = 0;
+    virtual ~FrameSinkFactory() = default;
+    virtual Result create(const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) = 0;
 };

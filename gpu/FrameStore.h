@@ -13,7 +13,7 @@
 namespace gpu {
 
 // Failures a test can ask a device for, to drive the paths where the GPU gives nothing.
-struct DeviceFaults {
+struct FrameStoreFaults {
     bool noCommandQueue = false;
     bool noTexture = false;
     bool noCommandBuffer = false;
@@ -21,23 +21,23 @@ struct DeviceFaults {
     std::function<void()> onNewTexture;
 };
 
-class Device : public std::enable_shared_from_this<Device> {
+class FrameStore : public std::enable_shared_from_this<FrameStore> {
   public:
     static constexpr uint32_t maxTextureDimension = 16384;
     // Released textures whose storage is kept for reuse.
     static constexpr size_t keptStorageBlocks = 2;
 
     struct Token {};  // restricts construction to the factories below
-    Device(Token, std::string name, DeviceFaults faults);
+    FrameStore(Token, std::string name, FrameStoreFaults faults);
 
     // The system's OpenGL 3.3 core device, or none when no such context can be made.
     // Needs a QGuiApplication; defined in the OpenGL part of this layer.
-    static std::shared_ptr<Device> systemDefault();
+    static std::shared_ptr<FrameStore> systemDefault();
     // A device with CPU storage only, for tools, benchmarks and tests.
-    static std::shared_ptr<Device> create(std::string name = "CPU", DeviceFaults faults = {});
+    static std::shared_ptr<FrameStore> create(std::string name = "CPU", FrameStoreFaults faults = {});
 
     const std::string& name() const { return name_; }
-    DeviceFaults& faults() { return faults_; }
+    FrameStoreFaults& faults() { return faults_; }
 
     std::shared_ptr<CommandQueue> newCommandQueue();
     // A new BGRA8Unorm texture whose texels are unspecified until written; none when a side
@@ -51,7 +51,7 @@ class Device : public std::enable_shared_from_this<Device> {
 
   private:
     std::string name_;
-    DeviceFaults faults_;
+    FrameStoreFaults faults_;
     std::shared_ptr<StoragePool> pool_;
     std::weak_ptr<StorageLender> lender_;
 };

@@ -1,11 +1,11 @@
-#include "preview/MetalTextureView.h"
+#include "preview/PreviewWidget.h"
 
 #include <QWidget>
 
-#include "preview/Coordinator.h"
+#include "preview/PreviewRenderer.h"
 #include "preview/TextureGLView.h"
 
-QSurfaceFormat MetalTextureView::surfaceFormat() {
+QSurfaceFormat PreviewWidget::surfaceFormat() {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
@@ -15,23 +15,23 @@ QSurfaceFormat MetalTextureView::surfaceFormat() {
     return format;
 }
 
-std::shared_ptr<MetalTextureView::Coordinator> MetalTextureView::makeCoordinator() const {
-    return Coordinator::make(device, texture);
+std::shared_ptr<PreviewWidget::PreviewRenderer> PreviewWidget::makeCoordinator() const {
+    return PreviewRenderer::make(frameStore, texture);
 }
 
-QWidget* MetalTextureView::makeNSView(const std::shared_ptr<Coordinator>& coordinator,
+QWidget* PreviewWidget::makeNSView(const std::shared_ptr<PreviewRenderer>& renderer,
                                       std::function<void(const std::string&)> onFailure,
                                       QWidget* parent) const {
     // Owned by `parent`, or by the caller: a widget's lifetime is its parent's business.
     auto view = std::make_unique<TextureGLView>(surfaceFormat(), parent);
-    view->setDevice(device);
+    view->setDevice(frameStore);
     view->setFailureHandler(std::move(onFailure));
-    view->setRenderer(coordinator);
+    view->setRenderer(renderer);
     return view.release();
 }
 
-void MetalTextureView::updateNSView(QWidget* view, Coordinator& coordinator) const {
-    coordinator.setTexture(texture);
+void PreviewWidget::updateNSView(QWidget* view, PreviewRenderer& renderer) const {
+    renderer.setTexture(texture);
     // The requests made before the next draw are drawn once.
     if (auto* textureView = qobject_cast<TextureGLView*>(view)) textureView->setNeedsDisplay();
 }

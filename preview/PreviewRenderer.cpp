@@ -1,66 +1,66 @@
-#include "preview/Coordinator.h"
+#include "preview/PreviewRenderer.h"
 
 #include "gpu/CommandQueue.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
 #include "preview/RenderPipeline.h"
 #include "preview/UploadedTexture.h"
 
-std::shared_ptr<Coordinator> Coordinator::make(std::shared_ptr<gpu::Device> device,
+std::shared_ptr<PreviewRenderer> PreviewRenderer::make(std::shared_ptr<gpu::FrameStore> frameStore,
                                                std::shared_ptr<gpu::Texture> texture,
-                                               std::optional<ShaderLibrary> library) {
-    auto commandQueue = device ? device->newCommandQueue() : nullptr;
+                                               std::optional<ShaderSources> library) {
+    auto commandQueue = frameStore ? frameStore->newCommandQueue() : nullptr;
     if (!commandQueue || !library) return nullptr;
-    return std::make_shared<Coordinator>(Token{}, std::move(device), std::move(commandQueue),
+    return std::make_shared<PreviewRenderer>(Token{}, std::move(frameStore), std::move(commandQueue),
                                          std::move(texture), *library);
 }
 
-Coordinator::Coordinator(Token, std::shared_ptr<gpu::Device> device,
+PreviewRenderer::PreviewRenderer(Token, std::shared_ptr<gpu::FrameStore> frameStore,
                          std::shared_ptr<gpu::CommandQueue> commandQueue,
-                         std::shared_ptr<gpu::Texture> texture, const ShaderLibrary& library)
-    : device_(std::move(device)),
+                         std::shared_ptr<gpu::Texture> texture, const ShaderSources& library)
+    : frameStore_(std::move(frameStore)),
       commandQueue_(std::move(commandQueue)),
       // A missing function is not reported here: it makes the program fail to build.
-      vertexFunction_(library.newFunctionWithName("textureVertexShader")),
-      fragmentFunction_(library.newFunctionWithName("textureFragmentShader")),
+      vertexFunction_(library.source("textureVertexShader")),
+      fragmentFunction_(library.source("textureFragmentShader")),
       texture_(std::move(texture)) {}
 
 // Out of line, where the GL object types are complete. The view has released them by now: it
 // keeps its renderer alive for as long as its context exists.
-Coordinator::~Coordinator() = default;
+PreviewRenderer::~PreviewRenderer() = default;
 
-std::shared_ptr<gpu::Texture> Coordinator::texture() const {
+std::shared_ptr<gpu::Texture> PreviewRenderer::texture() const {
     std::lock_guard lock(mutex_);
     return texture_;
 }
 
-void Coordinator::setTexture(std::shared_ptr<gpu::Texture> texture) {
+void PreviewRenderer::setTexture(std::shared_ptr<gpu::Texture> texture) {
     std::lock_guard lock(mutex_);
     // The old texture goes with the argument, once the lock is let go.
     texture_.swap(texture);
 }
 
-Coordinator::Counters Coordinator::counters() const {
+PreviewRenderer::Counters PreviewRenderer::counters() const {
     std::lock_guard lock(mutex_);
     return counters_;
 }
 
-bool Coordinator::contextDidCreate(QOpenGLFunctions_3_3_Core& gl, std::string& error) {
-    contextWillDestroy();
+bool PreviewRenderer::contextCreated(QOpenGLFunctions_3_3_Core& gl, std::string& error) {
+    contextAboutToBeDestroyed();
     pipelineState_ = RenderPipeline::make(gl, vertexFunction_, fragmentFunction_, error);
     if (!pipelineState_) return false;
     uploaded_ = std::make_unique<UploadedTexture>(gl);
     return true;
 }
 
-void Coordinator::contextWillDestroy() {
+void PreviewRenderer::contextAboutToBeDestroyed() {
     uploaded_.reset();
     pipelineState_.reset();
 }
 
-void Coordinator::drawableSizeWillChange(QSize) {}
+void PreviewRenderer::resized(QSize) {}
 
-void Coordinator::draw(const Target& target) {
+void PreviewRenderer::draw(const Target& target) {
     if (!pipelineState_ || !uploaded_ || target.size.isEmpty()) return;
     const std::shared_ptr<gpu::Texture> texture = this->texture();
     if (!texture) return;

@@ -1,22 +1,22 @@
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 
 namespace gpu {
 
-Device::Device(Token, std::string name, DeviceFaults faults)
+FrameStore::FrameStore(Token, std::string name, FrameStoreFaults faults)
     : name_(std::move(name)),
       faults_(faults),
       pool_(std::make_shared<StoragePool>(keptStorageBlocks)) {}
 
-std::shared_ptr<Device> Device::create(std::string name, DeviceFaults faults) {
-    return std::make_shared<Device>(Token{}, std::move(name), faults);
+std::shared_ptr<FrameStore> FrameStore::create(std::string name, FrameStoreFaults faults) {
+    return std::make_shared<FrameStore>(Token{}, std::move(name), faults);
 }
 
-std::shared_ptr<CommandQueue> Device::newCommandQueue() {
+std::shared_ptr<CommandQueue> FrameStore::newCommandQueue() {
     if (faults_.noCommandQueue) return nullptr;
     return std::make_shared<CommandQueue>(shared_from_this());
 }
 
-std::shared_ptr<Texture> Device::newTexture(uint32_t width, uint32_t height) {
+std::shared_ptr<Texture> FrameStore::newTexture(uint32_t width, uint32_t height) {
     if (faults_.onNewTexture) faults_.onNewTexture();
     if (faults_.noTexture || width == 0 || height == 0 || width > maxTextureDimension ||
         height > maxTextureDimension) {
@@ -33,7 +33,7 @@ std::shared_ptr<Texture> Device::newTexture(uint32_t width, uint32_t height) {
 }
 
 std::shared_ptr<CommandBuffer> CommandQueue::commandBuffer() {
-    if (device_->faults().noCommandBuffer) return nullptr;
+    if (frameStore_->faults().noCommandBuffer) return nullptr;
     return std::make_shared<CommandBuffer>();
 }
 

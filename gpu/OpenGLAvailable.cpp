@@ -3,11 +3,11 @@
 #include <QOpenGLFunctions>
 #include <QSurfaceFormat>
 
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 
 namespace gpu {
 
-std::shared_ptr<Device> Device::systemDefault() {
+std::shared_ptr<FrameStore> FrameStore::systemDefault() {
     QSurfaceFormat format;
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
