@@ -33,5 +33,5 @@ QWidget* PreviewWidget::makeNSView(const std::shared_ptr<PreviewRenderer>& rende
 void PreviewWidget::updateNSView(QWidget* view, PreviewRenderer& renderer) const {
     renderer.setTexture(texture);
     // The requests made before the next draw are drawn once.
-    if (auto* textureView = qobject_cast<TextureGLView*>(view)) textureView->setNeedsDisplay();
+    if (auto* textureView = qobject_cast<TextureGLView*>(view)) textureView->requestDraw();
 }

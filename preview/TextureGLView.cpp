@@ -35,7 +35,7 @@ TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QW
     auto window = std::make_unique<TextureGLWindow>(windowFormat(format),
                                                     TextureGLWindow::Callbacks{
                                                         [this] { render(); },
-                                                        [this] { setNeedsDisplay(); },
+                                                        [this] { requestDraw(); },
                                                         [this] {
                                                             if (needsDisplay_) render();
                                                         },
@@ -123,7 +123,7 @@ void TextureGLView::reportFailure(const std::string& reason) {
 
 QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
 
-void TextureGLView::setNeedsDisplay() {
+void TextureGLView::requestDraw() {
     needsDisplay_ = true;
     // Qt delivers one update request however often it is asked before it.
     window_->requestUpdate();
@@ -135,7 +135,7 @@ void TextureGLView::display() {
 
 void TextureGLView::setTopRowFirstAllowed(bool allowed) {
     topRowFirstAllowed_ = allowed;
-    setNeedsDisplay();
+    requestDraw();
 }
 
 bool TextureGLView::isOnScreen() const {

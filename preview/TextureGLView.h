@@ -27,7 +27,7 @@ class FrameStore;
 // 3.3 core window (TextureGLWindow) whose drawing is done by the view's renderer. The renderer
 // draws into the view's retained picture, which the view then puts on screen with one copy and a
 // buffer swap. It draws when a texture is handed over (through
-// setNeedsDisplay), when its window is exposed and when it is resized; never on a timer. A new
+// requestDraw), when its window is exposed and when it is resized; never on a timer. A new
 // drawable starts opaque black, and a skipped draw leaves the last picture in place.
 //
 // The GL work (context, renderer, drawable) runs on the view's render thread. The main thread
@@ -56,7 +56,7 @@ class TextureGLView : public QWidget {
 
     // Asks for one draw at a coming pass of the event loop; the requests made before it are
     // drawn once.
-    void setNeedsDisplay();
+    void requestDraw();
     // Draws now and puts the picture on screen, when the view is on screen; it does not wait for
     // the draw under way.
     void display();
