@@ -24,11 +24,9 @@ constexpr std::string_view previewFatalLocation = "LMVuzadivirur/MetalTextureVie
 
 }  // namespace
 
-ContentView::ContentView(std::shared_ptr<gpu::FrameStore> frameStore,
-                         std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
+ContentView::ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
                          QWidget* parent)
     : QWidget(parent),
-      frameStore_(std::move(frameStore)),
       _textureReceiver(std::move(receiver)),
       log_(std::move(log)),
       snapshotWriter_(log_),
@@ -77,7 +75,7 @@ void ContentView::evaluate() {
     if (window && !window->isExposed() && preview_ && texture) {
         // Minimised or hidden: the preview keeps the newest frame for when it is shown, and the
         // texts and layout wait for the window to be exposed again.
-        PreviewWidget{texture, frameStore_}.updateNSView(preview_, *renderer_);
+        PreviewWidget::setTexture(preview_, *renderer_, texture);
         staleWhileHidden_ = true;
         return;
     }
@@ -103,19 +101,18 @@ void ContentView::evaluate() {
 }
 
 void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
-    const PreviewWidget value{texture, frameStore_};
     if (!preview_) {
-        renderer_ = value.makeCoordinator();
-        // No command queue or no shader library: the preview cannot exist.
+        renderer_ = PreviewWidget::createRenderer(texture);
+        // No shaders: the preview cannot exist.
         if (!renderer_) fatalReport(previewFatalLocation);
-        preview_ = value.makeNSView(
+        preview_ = PreviewWidget::createWidget(
             renderer_,
             [](const std::string& reason) { fatalReport(previewFatalLocation, reason); }, this);
         preview_->setObjectName("preview");
         preview_->lower();
         preview_->show();
     }
-    value.updateNSView(preview_, *renderer_);
+    PreviewWidget::setTexture(preview_, *renderer_, texture);
 }
 
 void ContentView::removePreview() {

@@ -10,7 +10,7 @@
 #include "app/ReceiverState.h"
 #include "app/SnapshotWriter.h"
 #include "core/LogSink.h"
-#include "gpu/FrameStore.h"
+#include "gpu/Texture.h"
 #include "preview/PreviewWidget.h"
 
 class QFileDialog;
@@ -24,10 +24,9 @@ class ContentView : public QWidget {
     Q_OBJECT
 
   public:
-    // A view over any receiver state, with the frameStore it was made with and the log that the
-    // snapshot export writes to.
-    ContentView(std::shared_ptr<gpu::FrameStore> frameStore, std::shared_ptr<ReceiverState> receiver,
-                std::shared_ptr<LogSink> log, QWidget* parent = nullptr);
+    // A view over any receiver state, with the log that the snapshot export writes to.
+    ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
+                QWidget* parent = nullptr);
     ~ContentView() override;
 
     // The Save PNG button's action: shows a save dialog for the frame on screen. While it is open
@@ -57,7 +56,6 @@ class ContentView : public QWidget {
     void layoutContent();
     void retranslate();
 
-    std::shared_ptr<gpu::FrameStore> frameStore_;
     // The window's receiver (its state-object holder): kept and observed for the view's life.
     std::shared_ptr<ReceiverState> _textureReceiver;
     std::shared_ptr<LogSink> log_;
@@ -74,7 +72,7 @@ class ContentView : public QWidget {
     StatusBar* statusBar_;
     // The shown preview: its widget (owned as a child) and its renderer, kept together.
     QWidget* preview_ = nullptr;
-    std::shared_ptr<PreviewWidget::PreviewRenderer> renderer_;
+    std::shared_ptr<PreviewRenderer> renderer_;
     // The aspect of the texture the last evaluation showed, for layouts between evaluations.
     std::optional<QSize> previewTextureSize_;
 };

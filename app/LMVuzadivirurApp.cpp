@@ -16,6 +16,7 @@
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
+#include "gpu/OpenGLAvailable.h"
 #include "platform/DBusFrameSignal.h"
 #include "platform/QtRunLoop.h"
 #include "platform/StdoutLogSink.h"
@@ -32,7 +33,7 @@
 namespace {
 
 constexpr std::string_view fatalLocation = "LMVuzadivirur/ContentView";
-constexpr std::string_view noDevice = "Metal is not supported on this device";
+constexpr std::string_view noOpenGL = "Metal is not supported on this device";
 
 constexpr const char* usage =
     "Usage: lm-vuzadivirur [--help] [--version] [--stream srt://HOST:PORT[?...]]\n"
@@ -82,12 +83,12 @@ QSize firstWindowSize(const QWidget& window) {
 }
 
 // Qt ends the process with abort() when no windowing platform can be had (no display at all).
-// During the application object's construction, such a fatal message is the missing device.
+// During the application object's construction, such a fatal message is the missing OpenGL.
 QtMessageHandler previousHandler = nullptr;
 
 void reportMissingDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (previousHandler) previousHandler(type == QtFatalMsg ? QtCriticalMsg : type, context, text);
-    if (type == QtFatalMsg) fatalReport(fatalLocation, noDevice);
+    if (type == QtFatalMsg) fatalReport(fatalLocation, noOpenGL);
 }
 
 }  // namespace
@@ -160,8 +161,8 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
 }
 
 LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
-    : frameStore_(gpu::FrameStore::systemDefault()) {
-    if (!frameStore_) fatalReport(fatalLocation, noDevice);
+    : frameStore_(gpu::FrameStore::create()) {
+    if (!gpu::openGLAvailable()) fatalReport(fatalLocation, noOpenGL);
     const ReceiverPlatform platform = makePlatform(stream);
     receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
@@ -169,7 +170,7 @@ LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
                     "Failed to initialize TextureReceiver - check App Group entitlements");
     }
     window_ = std::make_unique<ContentView>(
-        frameStore_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
+        std::make_shared<TextureReceiverState>(receiver_), platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();

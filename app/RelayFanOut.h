@@ -5,17 +5,14 @@
 
 #include "core/FrameSink.h"
 
-// One relay server that hands each frame to several, in order.
+// One frame sink that hands each frame to several, in order.
 class RelayFanOut : public FrameSink {
   public:
     explicit RelayFanOut(std::vector<std::unique_ptr<FrameSink>> servers)
         : servers_(std::move(servers)) {}
 
-    void publishFrame(std::shared_ptr<gpu::Texture> texture,
-                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
-                             bool flipped) override {
-        for (auto& server : servers_)
-            server->publishFrame(texture, commandBuffer, imageRegion, flipped);
+    void publishFrame(std::shared_ptr<gpu::Texture> texture) override {
+        for (auto& server : servers_) server->publishFrame(texture);
     }
     void stop() override {
         for (auto& server : servers_) server->stop();

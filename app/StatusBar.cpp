@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 
-#include "app/LocalizedText.h"
 #include "app/WindowColors.h"
 #include "app/TextStyle.h"
 #include "core/DecimalFormat.h"
@@ -78,14 +77,13 @@ void StatusBar::present(const State& state) {
     state_->setText(state.isReceiving ? tr("Connected") : tr("Disconnected"));
 
     const QString bullet = tr("•");
-    frame_->setText(fillIntegers(tr("Frame #%lld"), {state.lastFrameNumber}));
+    frame_->setText(tr("Frame #%1").arg(static_cast<qlonglong>(state.lastFrameNumber)));
     separatorAfterFrame_->setText(bullet);
     // The rate is shown as made, with a full stop in every locale; it is not translated.
     rate_->setText(QString::fromStdString(formatOneDecimal(state.fps)) + QStringLiteral(" fps"));
     separatorBeforeSize_->setText(bullet);
     if (state.textureSize) {
-        size_->setText(fillIntegers(tr("%lld×%lld"),
-                                    {state.textureSize->width(), state.textureSize->height()}));
+        size_->setText(tr("%1×%2").arg(state.textureSize->width()).arg(state.textureSize->height()));
     }
     separatorBeforeButton_->setText(bullet);
     saveButton_->setText(tr("Save PNG"));

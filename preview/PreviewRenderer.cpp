@@ -1,27 +1,19 @@
 #include "preview/PreviewRenderer.h"
 
-#include "gpu/CommandQueue.h"
-#include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
 #include "preview/RenderPipeline.h"
 #include "preview/UploadedTexture.h"
 
-std::shared_ptr<PreviewRenderer> PreviewRenderer::make(std::shared_ptr<gpu::FrameStore> frameStore,
-                                               std::shared_ptr<gpu::Texture> texture,
-                                               std::optional<ShaderSources> library) {
-    auto commandQueue = frameStore ? frameStore->newCommandQueue() : nullptr;
-    if (!commandQueue || !library) return nullptr;
-    return std::make_shared<PreviewRenderer>(Token{}, std::move(frameStore), std::move(commandQueue),
-                                         std::move(texture), *library);
+std::shared_ptr<PreviewRenderer> PreviewRenderer::make(std::shared_ptr<gpu::Texture> texture,
+                                                       std::optional<ShaderSources> library) {
+    if (!library) return nullptr;
+    return std::make_shared<PreviewRenderer>(Token{}, std::move(texture), *library);
 }
 
-PreviewRenderer::PreviewRenderer(Token, std::shared_ptr<gpu::FrameStore> frameStore,
-                         std::shared_ptr<gpu::CommandQueue> commandQueue,
-                         std::shared_ptr<gpu::Texture> texture, const ShaderSources& library)
-    : frameStore_(std::move(frameStore)),
-      commandQueue_(std::move(commandQueue)),
-      // A missing function is not reported here: it makes the program fail to build.
-      vertexFunction_(library.source("textureVertexShader")),
+// A missing shader is not reported here: it makes the program fail to build.
+PreviewRenderer::PreviewRenderer(Token, std::shared_ptr<gpu::Texture> texture,
+                                 const ShaderSources& library)
+    : vertexFunction_(library.source("textureVertexShader")),
       fragmentFunction_(library.source("textureFragmentShader")),
       texture_(std::move(texture)) {}
 
@@ -63,30 +55,24 @@ void PreviewRenderer::resized(QSize) {}
 void PreviewRenderer::draw(const Target& target) {
     if (!pipelineState_ || !uploaded_ || target.size.isEmpty()) return;
     const std::shared_ptr<gpu::Texture> texture = this->texture();
-    if (!texture) return;
-    const std::shared_ptr<gpu::CommandBuffer> commandBuffer = commandQueue_->commandBuffer();
-    if (!commandBuffer) return;
+    if (!texture) return;  // held until the draw is done, whatever is handed over meanwhile
 
-    // The work holds the texture until it has run, whatever is handed over meanwhile.
-    commandBuffer->encode([this, target, texture] {
-        QOpenGLFunctions_3_3_Core& gl = target.gl;
-        gl.glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
-        gl.glViewport(0, 0, target.size.width(), target.size.height());
-        gl.glDisable(GL_BLEND);
-        gl.glDisable(GL_SCISSOR_TEST);
-        gl.glDisable(GL_DEPTH_TEST);
-        gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        gl.glClear(GL_COLOR_BUFFER_BIT);
-        pipelineState_->bind();
-        const auto upload = uploaded_->bind(texture);
-        gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-        gl.glBindVertexArray(0);
-        gl.glBindSampler(0, 0);
-        gl.glUseProgram(0);
-        std::lock_guard lock(mutex_);
-        counters_.uploads += upload != UploadedTexture::Upload::None;
-        counters_.textureAllocations += upload == UploadedTexture::Upload::NewImage;
-        ++counters_.draws;
-    });
-    commandBuffer->commit();
+    QOpenGLFunctions_3_3_Core& gl = target.gl;
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    gl.glViewport(0, 0, target.size.width(), target.size.height());
+    gl.glDisable(GL_BLEND);
+    gl.glDisable(GL_SCISSOR_TEST);
+    gl.glDisable(GL_DEPTH_TEST);
+    gl.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    gl.glClear(GL_COLOR_BUFFER_BIT);
+    pipelineState_->bind();
+    const auto upload = uploaded_->bind(texture);
+    gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    gl.glBindVertexArray(0);
+    gl.glBindSampler(0, 0);
+    gl.glUseProgram(0);
+    std::lock_guard lock(mutex_);
+    counters_.uploads += upload != UploadedTexture::Upload::None;
+    counters_.textureAllocations += upload == UploadedTexture::Upload::NewImage;
+    ++counters_.draws;
 }

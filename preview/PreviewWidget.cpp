@@ -5,7 +5,9 @@
 #include "preview/PreviewRenderer.h"
 #include "preview/TextureGLView.h"
 
-QSurfaceFormat PreviewWidget::surfaceFormat() {
+namespace PreviewWidget {
+
+QSurfaceFormat surfaceFormat() {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
@@ -15,23 +17,23 @@ QSurfaceFormat PreviewWidget::surfaceFormat() {
     return format;
 }
 
-std::shared_ptr<PreviewWidget::PreviewRenderer> PreviewWidget::makeCoordinator() const {
-    return PreviewRenderer::make(frameStore, texture);
+std::shared_ptr<PreviewRenderer> createRenderer(std::shared_ptr<gpu::Texture> texture) {
+    return PreviewRenderer::make(std::move(texture));
 }
 
-QWidget* PreviewWidget::makeNSView(const std::shared_ptr<PreviewRenderer>& renderer,
-                                      std::function<void(const std::string&)> onFailure,
-                                      QWidget* parent) const {
+QWidget* createWidget(const std::shared_ptr<PreviewRenderer>& renderer,
+                      std::function<void(const std::string&)> onFailure, QWidget* parent) {
     // Owned by `parent`, or by the caller: a widget's lifetime is its parent's business.
     auto view = std::make_unique<TextureGLView>(surfaceFormat(), parent);
-    view->setDevice(frameStore);
     view->setFailureHandler(std::move(onFailure));
     view->setRenderer(renderer);
     return view.release();
 }
 
-void PreviewWidget::updateNSView(QWidget* view, PreviewRenderer& renderer) const {
-    renderer.setTexture(texture);
+void setTexture(QWidget* widget, PreviewRenderer& renderer, std::shared_ptr<gpu::Texture> texture) {
+    renderer.setTexture(std::move(texture));
     // The requests made before the next draw are drawn once.
-    if (auto* textureView = qobject_cast<TextureGLView*>(view)) textureView->requestDraw();
+    if (auto* textureView = qobject_cast<TextureGLView*>(widget)) textureView->requestDraw();
 }
+
+}  // namespace PreviewWidget

@@ -19,10 +19,6 @@ class RenderThread;
 class RetainedDrawable;
 class TextureGLWindow;
 
-namespace gpu {
-class FrameStore;
-}
-
 // The GPU view of the preview: a widget the window places and sizes, holding a native OpenGL
 // 3.3 core window (TextureGLWindow) whose drawing is done by the view's renderer. The renderer
 // draws into the view's retained picture, which the view then puts on screen with one copy and a
@@ -43,8 +39,6 @@ class TextureGLView : public QWidget {
     explicit TextureGLView(const QSurfaceFormat& format, QWidget* parent = nullptr);
     ~TextureGLView() override;
 
-    void setDevice(std::shared_ptr<gpu::FrameStore> device) { frameStore_ = std::move(device); }
-    const std::shared_ptr<gpu::FrameStore>& device() const { return frameStore_; }
     // The view keeps its renderer alive.
     void setRenderer(std::shared_ptr<Renderer> renderer);
     const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
@@ -110,7 +104,6 @@ class TextureGLView : public QWidget {
     bool prepareContext();
     void reportFailure(const std::string& reason);
 
-    std::shared_ptr<gpu::FrameStore> frameStore_;
     std::shared_ptr<Renderer> renderer_;
     std::function<void(const std::string&)> failureHandler_;
     bool failed_ = false;

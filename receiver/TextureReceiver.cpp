@@ -36,12 +36,6 @@ TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameSt
     : frameStore_(std::move(frameStore)), platform_(std::move(platform)) {}
 
 bool TextureReceiver::construct() {
-    commandQueue_ = frameStore_->newCommandQueue();
-    if (!commandQueue_) {
-        runsTeardown_ = false;  // nothing has been made that a teardown would undo
-        return false;
-    }
-
     const std::string serverName(config::cameraName);
     auto relay = platform_.relay->create(serverName, frameStore_);
     frameSink_ = std::move(relay.server);
@@ -203,7 +197,6 @@ TextureReceiver::~TextureReceiver() {
     currentTexture_.reset();
     frameTimeHistory_.clear();
     frameSink_.reset();
-    commandQueue_.reset();
 }
 
 std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& lock, int64_t length) {
@@ -322,12 +315,11 @@ TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu:
         return Copy::Stopped;
     }
     const uint8_t* pixels = mappedMemory_->bytes() + SharedFrameHeader::headerSize;
-    const auto region = gpu::Region::make2D(0, 0, header.width, header.height);
     gpu::Texture* target = &texture;
     const size_t bytesPerRow = header.bytesPerRow;
     // One copy, straight from the mapping into the texture's storage, while the lock is held.
-    const bool copied = BusErrorGuard::run([target, region, pixels, bytesPerRow] {
-        target->replaceRegion(region, 0, pixels, bytesPerRow);
+    const bool copied = BusErrorGuard::run([target, pixels, bytesPerRow] {
+        target->writePixels(pixels, bytesPerRow);
     });
     lock.unlock();
     if (!copied) {
@@ -351,13 +343,7 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
     }
     frameTakenSinceAttach_ = true;
 
-    if (auto commandBuffer = commandQueue_->commandBuffer()) {
-        if (frameSink_) {
-            const gpu::Rect region{0, 0, double(header.width), double(header.height)};
-            frameSink_->publishFrame(texture, *commandBuffer, region, true);
-        }
-        commandBuffer->commit();
-    }
+    if (frameSink_) frameSink_->publishFrame(texture);
 
     publish(currentTexture_, std::move(texture));
     publish(lastFrameNumber_, int64_t{header.frameNumber});

@@ -10,7 +10,6 @@
 #include "core/ReceiverPlatform.h"
 #include "core/WillChangeSignal.h"
 #include "format/SharedFrameHeader.h"
-#include "gpu/CommandQueue.h"
 #include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
 #include "receiver/FileHandle.h"
@@ -93,7 +92,6 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     double lastFrameTime_ = 0.0;
     std::deque<double> frameTimeHistory_;
     std::unique_ptr<FrameSink> frameSink_;
-    std::shared_ptr<gpu::CommandQueue> commandQueue_;
     std::unique_ptr<RepeatingTimer> pollingTimer_;
 
     std::filesystem::path frameFileLocation_;

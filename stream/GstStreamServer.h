@@ -29,9 +29,7 @@ class GstStreamServer : public FrameSink {
     GstStreamServer& operator=(const GstStreamServer&) = delete;
 
     // Takes `texture` as stored (row 0 on top), whole.
-    void publishFrame(std::shared_ptr<gpu::Texture> texture,
-                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
-                             bool flipped) override;
+    void publishFrame(std::shared_ptr<gpu::Texture> texture) override;
     void stop() override;
 
     uint64_t droppedFrames() const { return droppedTotal_; }

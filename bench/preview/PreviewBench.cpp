@@ -55,12 +55,11 @@ int main(int argc, char** argv) {
     };
 
     QWidget window;
-    const PreviewWidget value{newFrame(), frameStore};
-    const auto renderer = value.makeCoordinator();
-    auto* view = qobject_cast<TextureGLView*>(value.makeNSView(
+    const auto renderer = PreviewWidget::createRenderer(newFrame());
+    auto* view = qobject_cast<TextureGLView*>(PreviewWidget::createWidget(
         renderer, [](const std::string& reason) { fail(reason.c_str()); }, &window));
     if (!view) fail("the view is not a TextureGLView");
-    value.updateNSView(view, *renderer);
+    PreviewWidget::setTexture(view, *renderer, renderer->texture());
     view->setGeometry(0, 0, 1280, 720);
     window.resize(1280, 720);
     window.show();
@@ -86,7 +85,7 @@ int main(int argc, char** argv) {
     std::vector<double> shownMs;
     for (int i = 0; i < samples; ++i) {
         const auto before = renderer->counters();
-        PreviewWidget{newFrame(), frameStore}.updateNSView(nullptr, *renderer);
+        PreviewWidget::setTexture(nullptr, *renderer, newFrame());
         newFrameMs.push_back(drawAndFinish());
         redrawMs.push_back(drawAndFinish());
         const auto after = renderer->counters();
@@ -95,7 +94,7 @@ int main(int argc, char** argv) {
         }
 
         // The whole way to the screen: hand-over, draw, copy to the window, buffer swap.
-        PreviewWidget{newFrame(), frameStore}.updateNSView(nullptr, *renderer);
+        PreviewWidget::setTexture(nullptr, *renderer, newFrame());
         const auto start = Stopwatch::now();
         view->display();
         view->runInContext([](const Renderer::Target& target) { target.gl.glFinish(); });

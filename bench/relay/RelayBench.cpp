@@ -96,8 +96,8 @@ struct Versus {
     double memcpyMilliseconds = 0;
 };
 
-// Publishing one `width` x `height` frame, from the call to the end of the commit that copies or
-// converts it out, with a consumer taking `format` streaming; each round waits for the consumer to
+// Publishing one `width` x `height` frame, from the call to the end of the copy or conversion
+// out, with a consumer taking `format` streaming; each round waits for the consumer to
 // hold the frame before the next. The warm copy of the frame's BGRA bytes it is held against is
 // timed in the same rounds, so that both see the same machine.
 Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int rounds) {
@@ -124,11 +124,8 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
         const size_t received = consumer->frameCount();
         const uint64_t copied = source.copiedFrames();
         const auto start = Stopwatch::now();
-        gpu::CommandBuffer commandBuffer;
-        source.publishFrame(texture, commandBuffer,
-                                   gpu::Rect{0, 0, double(width), double(height)}, true);
-        commandBuffer.commit();
-        // The copy runs inside the commit; should it ever be deferred, the wait counts too.
+        source.publishFrame(texture);
+        // The copy runs inside the call; should it ever be deferred, the wait counts too.
         while (source.copiedFrames() == copied) QCoreApplication::processEvents();
         relaySamples.push_back(millisecondsSince(start));
         if (!relaytest::spinUntil([&] { return consumer->frameCount() > received; }, 10s)) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "gpu/CommandBuffer.h"
 #include "gpu/FrameStore.h"
 #include "platform/QtRunLoop.h"
 #include "platform/StdoutLogSink.h"
@@ -47,10 +46,8 @@ int main(int argc, char** argv) {
         if (turn) shade = 255 - shade;
         auto texture = frameStore->newTexture(width, height);
         std::fill_n(texture->mutableContents(), frameBytes, uint8_t(shade));
-        gpu::CommandBuffer commands;
-        server->publishFrame(texture, commands, {0, 0, width, height}, true);
         if (turn) sent = Clock::now(), waiting = true;
-        commands.commit();
+        server->publishFrame(texture);
     };
     QObject::connect(&client, &QProcess::readyReadStandardOutput, [&] {
         pending += client.readAllStandardOutput();

@@ -24,6 +24,8 @@
 #include "app/LMVuzadivirurApp.h"
 #include "app/SnapshotWriter.h"
 #include "app/TextureReceiverState.h"
+#include "gpu/FrameStore.h"
+#include "gpu/OpenGLAvailable.h"
 #include "platform/QtRunLoop.h"
 #include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
@@ -120,8 +122,8 @@ namespace {
 
 int run(double warmup, double seconds, const std::string& name, bool save4k,
         const StreamSettings& stream) {
-    auto frameStore = gpu::FrameStore::systemDefault();
-    if (!frameStore) return 1;
+    if (!gpu::openGLAvailable()) return 1;
+    auto frameStore = gpu::FrameStore::create();
     const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform(stream);
     auto receiver = TextureReceiver::create(frameStore, platform);
     if (!receiver) return 1;
@@ -138,7 +140,7 @@ int run(double warmup, double seconds, const std::string& name, bool save4k,
         }
     });
 
-    ContentView window(frameStore, std::make_shared<TextureReceiverState>(receiver), platform.log);
+    ContentView window(std::make_shared<TextureReceiverState>(receiver), platform.log);
     window.resize(1280, 720);
     window.show();
 

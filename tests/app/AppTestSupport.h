@@ -6,11 +6,13 @@
 #include <functional>
 
 #include "app/ContentView.h"
+#include "gpu/FrameStore.h"
+#include "gpu/OpenGLAvailable.h"
 #include "tests/app/FakeReceiverState.h"
 #include "tests/preview/KeepGlDriversLoaded.h"
 #include "tests/support/Fakes.h"
 
-// The system's GPU device, while the tests run.
+// Where the tests' textures come from, while the tests run.
 inline std::shared_ptr<gpu::FrameStore> testFrameStore;
 
 struct Bgra {  // one pixel in the texture's byte order
@@ -35,7 +37,7 @@ struct FakeWindow {
     std::shared_ptr<FakeReceiverState> state = std::make_shared<FakeReceiverState>();
     std::shared_ptr<Journal> log = std::make_shared<Journal>();  // the lines the window logs
     std::unique_ptr<ContentView> view =
-        std::make_unique<ContentView>(testFrameStore, state, std::make_shared<RecordingLog>(log));
+        std::make_unique<ContentView>(state, std::make_shared<RecordingLog>(log));
 };
 
 // Runs the test object `Test` in an application whose windows get the preview's OpenGL format.
@@ -43,8 +45,8 @@ template <typename Test>
 int runGlTests(int argc, char** argv) {
     QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
-    testFrameStore = gpu::FrameStore::systemDefault();
-    if (!testFrameStore) qFatal("the tests need an OpenGL 3.3 core device");
+    if (!gpu::openGLAvailable()) qFatal("the tests need an OpenGL 3.3 core device");
+    testFrameStore = gpu::FrameStore::create();
     Test test;
     const int failures = QTest::qExec(&test, argc, argv);
     keepGlDriversLoaded();  // GL has been used by now

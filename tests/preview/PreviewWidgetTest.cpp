@@ -50,7 +50,7 @@ class PreviewWidgetTest : public ::testing::Test {
         std::vector<uint8_t> pixels = TestPattern::quadrants(width, height, width * 4);
         for (size_t i = 0; solid && i < pixels.size(); i += 4) std::memcpy(&pixels[i], &*solid, 4);
         auto made = frameStore->newTexture(width, height);
-        made->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(), width * 4);
+        made->writePixels(pixels.data(), width * 4);
         return made;
     }
 
@@ -59,13 +59,12 @@ class PreviewWidgetTest : public ::testing::Test {
     void show(std::shared_ptr<gpu::Texture> shown, QSize size, bool topRowFirst = true) {
         window.reset();  // a preview shown before goes, with its GL objects, first
         window = std::make_unique<QWidget>();
-        const PreviewWidget value{std::move(shown), frameStore};
-        renderer = value.makeCoordinator();
-        view = qobject_cast<TextureGLView*>(value.makeNSView(
+        renderer = PreviewWidget::createRenderer(shown);
+        view = qobject_cast<TextureGLView*>(PreviewWidget::createWidget(
             renderer, [](const std::string& reason) { ADD_FAILURE() << reason; }, window.get()));
         ASSERT_NE(view, nullptr);
         view->setTopRowFirstAllowed(topRowFirst);
-        value.updateNSView(view, *renderer);
+        PreviewWidget::setTexture(view, *renderer, std::move(shown));
         view->resize(size), window->resize(size);
         window->show();
         ASSERT_TRUE(QTest::qWaitFor(
@@ -73,7 +72,7 @@ class PreviewWidgetTest : public ::testing::Test {
     }
 
     void handOver(std::shared_ptr<gpu::Texture> shown) {
-        PreviewWidget{std::move(shown), frameStore}.updateNSView(view, *renderer);
+        PreviewWidget::setTexture(view, *renderer, std::move(shown));
     }
     uint64_t draws() const { return renderer->counters().draws; }
     bool drawsAbove(uint64_t count, int milliseconds = 10000) {
@@ -94,7 +93,7 @@ class PreviewWidgetTest : public ::testing::Test {
     }
 
     std::shared_ptr<gpu::FrameStore> frameStore = gpu::FrameStore::create();
-    std::shared_ptr<PreviewWidget::PreviewRenderer> renderer;
+    std::shared_ptr<PreviewRenderer> renderer;
     // Destroyed first: the view releases its GL objects while the renderer is still there.
     std::unique_ptr<QWidget> window;
     TextureGLView* view = nullptr;  // owned by `window`
@@ -181,17 +180,17 @@ TEST_F(PreviewWidgetTest, AFailureIsReportedOnceWithItsReason) {
         auto functions = ShaderSources::builtIn()->functions();
         functions.erase(function);
         if (source) functions.emplace(function, source);
-        const auto renderer = PreviewRenderer::make(frameStore, nullptr, ShaderSources(functions));
+        const auto renderer = PreviewRenderer::make(nullptr, ShaderSources(functions));
         ASSERT_TRUE(renderer);
         std::vector<std::string> reasons;
-        const PreviewWidget value{frameStore->newTexture(8, 8), frameStore};
-        const std::unique_ptr<QWidget> view(
-            value.makeNSView(renderer, [&](const std::string& why) { reasons.push_back(why); }));
-        value.updateNSView(view.get(), *renderer);
+        const auto shown = frameStore->newTexture(8, 8);
+        const std::unique_ptr<QWidget> view(PreviewWidget::createWidget(
+            renderer, [&](const std::string& why) { reasons.push_back(why); }));
+        PreviewWidget::setTexture(view.get(), *renderer, shown);
         view->resize(64, 64);
         view->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !reasons.empty(); }, 30000)) << reason;
-        value.updateNSView(view.get(), *renderer);  // a later draw is no second report
+        PreviewWidget::setTexture(view.get(), *renderer, shown);  // a later draw is no second report
         QTest::qWait(0);
         ASSERT_EQ(reasons.size(), 1u);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(reason),

@@ -38,8 +38,7 @@ struct ReceiverHarness {
     std::vector<uint8_t> shown(std::shared_ptr<gpu::Texture> texture = {}) const {
         if (!texture && !(texture = receiver->currentTexture())) return {};
         std::vector<uint8_t> bytes(size_t{texture->width()} * texture->height() * 4);
-        const auto all = gpu::Region::make2D(0, 0, texture->width(), texture->height());
-        texture->getBytes(bytes.data(), texture->width() * 4, all, 0);
+        texture->readPixels(bytes.data(), texture->width() * 4);
         return bytes;
     }
 

@@ -101,13 +101,7 @@ struct RecordingLog : LogSink {
     std::shared_ptr<Journal> journal;
 };
 
-struct Publication {
-    std::shared_ptr<gpu::Texture> texture;
-    gpu::Rect region;
-    bool flipped = false;
-    bool committed = false;  // once the command buffer it was encoded on ran
-};
-using Publications = std::vector<std::shared_ptr<Publication>>;
+using Publications = std::vector<std::shared_ptr<gpu::Texture>>;
 
 class RecordingRelayFactory : public FrameSinkFactory {
   public:
@@ -125,12 +119,9 @@ class RecordingRelayFactory : public FrameSinkFactory {
         Relay(std::shared_ptr<Journal> journal, std::shared_ptr<Publications> publications)
             : journal(std::move(journal)), publications(std::move(publications)) {}
         ~Relay() override { journal->entries.push_back("relay: destroyed"); }
-        void publishFrame(std::shared_ptr<gpu::Texture> texture, gpu::CommandBuffer& buffer,
-                                 gpu::Rect region, bool flipped) override {
-            auto made = std::make_shared<Publication>(Publication{texture, region, flipped});
-            publications->push_back(made);
+        void publishFrame(std::shared_ptr<gpu::Texture> texture) override {
+            publications->push_back(std::move(texture));
             journal->entries.push_back("relay: publish");
-            buffer.encode([made] { made->committed = true; });
         }
         void stop() override { journal->entries.push_back("relay: stop"); }
         std::shared_ptr<Journal> journal;
