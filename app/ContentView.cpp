@@ -12,8 +12,8 @@
 
 #include "app/FatalReport.h"
 #include "app/StatusBar.h"
-#include "app/WindowColors.h"
 #include "app/WaitingPanel.h"
+#include "app/WindowColors.h"
 #include "preview/PreviewRenderer.h"
 
 namespace {
@@ -106,8 +106,8 @@ void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
         // No shaders: the preview cannot exist.
         if (!renderer_) fatalReport(previewFatalLocation);
         preview_ = PreviewWidget::createWidget(
-            renderer_,
-            [](const std::string& reason) { fatalReport(previewFatalLocation, reason); }, this);
+            renderer_, [](const std::string& reason) { fatalReport(previewFatalLocation, reason); },
+            this);
         preview_->setObjectName("preview");
         preview_->lower();
         preview_->show();

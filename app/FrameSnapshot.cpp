@@ -9,7 +9,6 @@
 // The BGRA bytes of a texture are premultiplied ARGB words only on a little-endian machine.
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
 
-
 namespace FrameSnapshot {
 
 QImage makeImage(const gpu::Texture& texture) {

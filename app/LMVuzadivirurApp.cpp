@@ -148,8 +148,7 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
     // One log for the receiver, its relay and the snapshot export.
     auto runLoop = std::make_shared<QtRunLoop>();
     auto log = std::make_shared<StdoutLogSink>();
-    std::shared_ptr<FrameSinkFactory> relay =
-        std::make_shared<PipeWireRelayFactory>(log, runLoop);
+    std::shared_ptr<FrameSinkFactory> relay = std::make_shared<PipeWireRelayFactory>(log, runLoop);
     if (!stream.uri.empty())
         relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
@@ -169,8 +168,8 @@ LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
         fatalReport(fatalLocation,
                     "Failed to initialize TextureReceiver - check App Group entitlements");
     }
-    window_ = std::make_unique<ContentView>(
-        std::make_shared<TextureReceiverState>(receiver_), platform.log);
+    window_ = std::make_unique<ContentView>(std::make_shared<TextureReceiverState>(receiver_),
+                                            platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();

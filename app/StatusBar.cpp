@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QPainter>
 
-#include "app/WindowColors.h"
 #include "app/TextStyle.h"
+#include "app/WindowColors.h"
 #include "core/DecimalFormat.h"
 
 namespace {
@@ -83,7 +83,8 @@ void StatusBar::present(const State& state) {
     rate_->setText(QString::fromStdString(formatOneDecimal(state.fps)) + QStringLiteral(" fps"));
     separatorBeforeSize_->setText(bullet);
     if (state.textureSize) {
-        size_->setText(tr("%1×%2").arg(state.textureSize->width()).arg(state.textureSize->height()));
+        size_->setText(
+            tr("%1×%2").arg(state.textureSize->width()).arg(state.textureSize->height()));
     }
     separatorBeforeButton_->setText(bullet);
     saveButton_->setText(tr("Save PNG"));

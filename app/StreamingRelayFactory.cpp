@@ -5,14 +5,13 @@
 #include "app/RelayFanOut.h"
 #include "stream/GstStreamServer.h"
 
-FrameSinkFactory::Result StreamingRelayFactory::create(const std::string& name,
-                                                         std::shared_ptr<gpu::FrameStore> frameStore) {
+FrameSinkFactory::Result StreamingRelayFactory::create(
+    const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) {
     Result result = relay_->create(name, std::move(frameStore));
     // The address without its query, which may hold the passphrase.
     const std::string where = settings_.uri.substr(0, settings_.uri.find('?'));
     std::string failure;
-    std::unique_ptr<FrameSink> stream =
-        GstStreamServer::create(settings_, log_, runLoop_, failure);
+    std::unique_ptr<FrameSink> stream = GstStreamServer::create(settings_, log_, runLoop_, failure);
     if (!stream) {
         log_->line("❌ No network stream to " + where + ": " + failure);
         return result;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/WindowColors.h"
 #include "app/TextStyle.h"
+#include "app/WindowColors.h"
 
 WaitingPanel::WaitingPanel(QWidget* parent)
     : QWidget(parent),

@@ -3,11 +3,11 @@
 #include <memory>
 
 #include "core/Clock.h"
-#include "core/SharedFolderLocator.h"
-#include "core/LogSink.h"
 #include "core/FrameSignal.h"
 #include "core/FrameSink.h"
+#include "core/LogSink.h"
 #include "core/RunLoop.h"
+#include "core/SharedFolderLocator.h"
 
 // What the platform gives the receiver. Every service must be present.
 struct ReceiverPlatform {

@@ -8,6 +8,5 @@
 class SharedFolderLocator {
   public:
     virtual ~SharedFolderLocator() = default;
-    virtual std::optional<std::filesystem::path> sharedFolder(
-        std::string_view folderName) = 0;
+    virtual std::optional<std::filesystem::path> sharedFolder(std::string_view folderName) = 0;
 };

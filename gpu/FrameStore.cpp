@@ -11,8 +11,7 @@ std::shared_ptr<FrameStore> FrameStore::create(FrameStoreFaults faults) {
 
 std::shared_ptr<Texture> FrameStore::newTexture(uint32_t width, uint32_t height) {
     if (faults_.onNewTexture) faults_.onNewTexture();
-    if (width == 0 || height == 0 || width > maxTextureDimension ||
-        height > maxTextureDimension) {
+    if (width == 0 || height == 0 || width > maxTextureDimension || height > maxTextureDimension) {
         return nullptr;
     }
     if (auto lender = lender_.lock()) {

@@ -14,18 +14,16 @@ const char* const deliverSlot = SLOT(deliver());
 
 }  // namespace
 
-DBusFrameSignal::DBusFrameSignal()
-    : DBusFrameSignal(QDBusConnection::sessionBus()) {}
+DBusFrameSignal::DBusFrameSignal() : DBusFrameSignal(QDBusConnection::sessionBus()) {}
 
-DBusFrameSignal::DBusFrameSignal(const QDBusConnection& connection)
-    : connection_(connection) {}
+DBusFrameSignal::DBusFrameSignal(const QDBusConnection& connection) : connection_(connection) {}
 
 DBusFrameSignal::~DBusFrameSignal() {
     for (auto& [subscriber, registration] : registrations_) disconnect(registration);
 }
 
 bool DBusFrameSignal::subscribe(const void* subscriber, const std::string& name,
-                                         std::function<void()> callback, std::string& failure) {
+                                std::function<void()> callback, std::string& failure) {
     if (!connection_.isConnected()) {
         const QString reason = connection_.lastError().message();
         failure = reason.isEmpty() ? "no D-Bus session bus" : reason.toStdString();

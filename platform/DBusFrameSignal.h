@@ -25,7 +25,7 @@ class DBusFrameSignal : public FrameSignal {
     // for the bus daemon to install the match (no round trip on the main thread): a signal sent
     // at the same moment by another program may be missed, which the 60 Hz poll makes up for.
     bool subscribe(const void* subscriber, const std::string& name, std::function<void()> callback,
-                     std::string& failure) override;
+                   std::string& failure) override;
     void unsubscribe(const void* subscriber) override;
 
   private:

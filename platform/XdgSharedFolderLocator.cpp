@@ -11,8 +11,8 @@ std::optional<std::filesystem::path> XdgSharedFolderLocator::sharedFolder(
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || *runtime == '\0' || runtime[0] != '/') return std::nullopt;
     // A group name that could leave the runtime folder is no group.
-    if (folderName.empty() || folderName.find('/') != std::string_view::npos ||
-        folderName == "." || folderName == "..") {
+    if (folderName.empty() || folderName.find('/') != std::string_view::npos || folderName == "." ||
+        folderName == "..") {
         return std::nullopt;
     }
     std::filesystem::path directory = std::filesystem::path(runtime) / std::string(folderName);

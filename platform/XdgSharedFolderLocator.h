@@ -6,6 +6,5 @@
 // missing. None when XDG_RUNTIME_DIR is unset, empty or relative, or the folder cannot be made.
 class XdgSharedFolderLocator : public SharedFolderLocator {
   public:
-    std::optional<std::filesystem::path> sharedFolder(
-        std::string_view folderName) override;
+    std::optional<std::filesystem::path> sharedFolder(std::string_view folderName) override;
 };

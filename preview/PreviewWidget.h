@@ -32,8 +32,7 @@ std::shared_ptr<PreviewRenderer> createRenderer(std::shared_ptr<gpu::Texture> te
 // in the reason). It draws the texture last handed over, filling the widget, upright (row 0 at
 // the top), on opaque black, when a texture is handed over, when exposed and when resized.
 QWidget* createWidget(const std::shared_ptr<PreviewRenderer>& renderer,
-                      std::function<void(const std::string&)> onFailure,
-                      QWidget* parent = nullptr);
+                      std::function<void(const std::string&)> onFailure, QWidget* parent = nullptr);
 
 // Hands `texture` (possibly empty) to `renderer`, dropping the one it held, and asks `widget`
 // (may be null) for one redraw. Several hand-overs before the next draw are drawn once, with the

@@ -22,8 +22,8 @@ bool fileExists(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::FrameStore> frameStore,
-                                                         ReceiverPlatform platform) {
+std::shared_ptr<TextureReceiver> TextureReceiver::create(
+    std::shared_ptr<gpu::FrameStore> frameStore, ReceiverPlatform platform) {
     if (!frameStore) return nullptr;
     auto receiver =
         std::make_shared<TextureReceiver>(Token{}, std::move(frameStore), std::move(platform));
@@ -318,9 +318,8 @@ TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu:
     gpu::Texture* target = &texture;
     const size_t bytesPerRow = header.bytesPerRow;
     // One copy, straight from the mapping into the texture's storage, while the lock is held.
-    const bool copied = BusErrorGuard::run([target, pixels, bytesPerRow] {
-        target->writePixels(pixels, bytesPerRow);
-    });
+    const bool copied = BusErrorGuard::run(
+        [target, pixels, bytesPerRow] { target->writePixels(pixels, bytesPerRow); });
     lock.unlock();
     if (!copied) {
         warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-void copyFrameRows(const uint8_t* source, size_t sourceStride, FrameSize size,
-                   uint8_t* destination, size_t destinationStride) {
+void copyFrameRows(const uint8_t* source, size_t sourceStride, FrameSize size, uint8_t* destination,
+                   size_t destinationStride) {
     const size_t rowBytes = size.stride();
     if (rowBytes == sourceStride && rowBytes == destinationStride) {
         std::memcpy(destination, source, size.bytes());  // one block, the common case

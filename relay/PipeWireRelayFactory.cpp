@@ -1,7 +1,7 @@
 #include "relay/PipeWireRelayFactory.h"
 
 FrameSinkFactory::Result PipeWireRelayFactory::create(const std::string& name,
-                                                        std::shared_ptr<gpu::FrameStore> frameStore) {
+                                                      std::shared_ptr<gpu::FrameStore> frameStore) {
     auto made = createSource(name);
     if (made.source && frameStore) made.source->lendBuffersTo(*frameStore);
     return Result{std::move(made.source), std::move(made.failure)};

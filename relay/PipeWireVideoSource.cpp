@@ -22,7 +22,9 @@ void PipeWireVideoSource::publishFrame(std::shared_ptr<gpu::Texture> texture) {
 
 void PipeWireVideoSource::stop() { session_->stop(); }
 
-void PipeWireVideoSource::lendBuffersTo(gpu::FrameStore& frameStore) { frameStore.setStorageLender(session_); }
+void PipeWireVideoSource::lendBuffersTo(gpu::FrameStore& frameStore) {
+    frameStore.setStorageLender(session_);
+}
 
 uint64_t PipeWireVideoSource::copiedFrames() const { return session_->copiedFrames(); }
 

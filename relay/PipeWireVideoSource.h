@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "core/LogSink.h"
 #include "core/FrameSink.h"
+#include "core/LogSink.h"
 #include "core/RunLoop.h"
 #include "gpu/FrameStore.h"
 

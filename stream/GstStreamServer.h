@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "core/LogSink.h"
 #include "core/FrameSink.h"
+#include "core/LogSink.h"
 #include "core/RunLoop.h"
 #include "stream/StreamSettings.h"
 

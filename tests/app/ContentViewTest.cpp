@@ -9,8 +9,8 @@
 
 #include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
-#include "app/WindowColors.h"
 #include "app/Translations.h"
+#include "app/WindowColors.h"
 #include "format/Configuration.h"
 #include "preview/TextureGLView.h"
 #include "tests/app/AppTestSupport.h"

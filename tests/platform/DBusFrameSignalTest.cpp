@@ -44,8 +44,8 @@ TEST(DBusFrameSignal, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUntilRemov
     send("/com/lumetra/visualizer", "com.lumetra", "newFrame");
     send("/com/lumetra/visualizer", "com.lumetra.visualizer.newFrame", "x");
     ASSERT_TRUE(deliverAll());
-    EXPECT_EQ(a, 4);            // two registrations, two signals
-    EXPECT_EQ(b, 1);            // it removed itself at the first
+    EXPECT_EQ(a, 4);         // two registrations, two signals
+    EXPECT_EQ(b, 1);         // it removed itself at the first
     center.unsubscribe(&a);  // both registrations go
     send("/com/lumetra/visualizer", "com.lumetra.visualizer", "newFrame");
     ASSERT_TRUE(deliverAll());

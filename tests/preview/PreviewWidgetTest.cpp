@@ -190,7 +190,8 @@ TEST_F(PreviewWidgetTest, AFailureIsReportedOnceWithItsReason) {
         view->resize(64, 64);
         view->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !reasons.empty(); }, 30000)) << reason;
-        PreviewWidget::setTexture(view.get(), *renderer, shown);  // a later draw is no second report
+        PreviewWidget::setTexture(view.get(), *renderer,
+                                  shown);  // a later draw is no second report
         QTest::qWait(0);
         ASSERT_EQ(reasons.size(), 1u);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(reason),

@@ -147,9 +147,11 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
 }
 
 // A size change mid-stream, both ways, reaches a client; stop() (first round) or destruction
-// (second) withdraws the node while a client streams, a frame published after stop() harmless. Loop, connection, stream and buffers leave with the server.
+// (second) withdraws the node while a client streams, a frame published after stop() harmless.
+// Loop, connection, stream and buffers leave with the server.
 TEST_F(RelayTest, SizeChangeCommitAndWithdrawalLeaveNoDescriptorOpen) {
-    const auto large = patternTexture(*frameStore, 320, 240), small = patternTexture(*frameStore, 205, 116);
+    const auto large = patternTexture(*frameStore, 320, 240),
+               small = patternTexture(*frameStore, 205, 116);
     const QByteArray largeFrame = expectedFrame(320, 240), smallFrame = expectedFrame(205, 116);
     const auto round = [&](bool stop) {
         auto source = announcedSource();

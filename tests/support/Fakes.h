@@ -56,7 +56,7 @@ class FakeRunLoop : public RunLoop {
 class FakeFrameSignal : public FrameSignal {
   public:
     bool subscribe(const void*, const std::string&, std::function<void()>,
-                     std::string& failure) override {
+                   std::string& failure) override {
         failure = refuseWith.value_or("");
         return !refuseWith;
     }
@@ -69,7 +69,8 @@ class FakeFrameSignal : public FrameSignal {
 // The host's folder, found only for the host's group.
 class FakeSharedFolderLocator : public SharedFolderLocator {
   public:
-    explicit FakeSharedFolderLocator(std::optional<std::filesystem::path> folder) : folder_(folder) {}
+    explicit FakeSharedFolderLocator(std::optional<std::filesystem::path> folder)
+        : folder_(folder) {}
     std::optional<std::filesystem::path> sharedFolder(std::string_view group) override {
         return group == "group.com.lumetra.visualizer" ? folder_ : std::nullopt;
     }
@@ -141,8 +142,7 @@ struct FakePlatform {
 
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<FakeRunLoop> runLoop = std::make_shared<FakeRunLoop>();
-    std::shared_ptr<FakeFrameSignal> frameSignal =
-        std::make_shared<FakeFrameSignal>();
+    std::shared_ptr<FakeFrameSignal> frameSignal = std::make_shared<FakeFrameSignal>();
     std::shared_ptr<SharedFolderLocator> sharedFolders;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<RecordingRelayFactory> relay = std::make_shared<RecordingRelayFactory>(journal);
