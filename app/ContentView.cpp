@@ -13,9 +13,9 @@
 
 #include "app/FatalReport.h"
 #include "app/StatusBar.h"
-#include "app/SystemColors.h"
 #include "app/WaitingPanel.h"
-#include "preview/Coordinator.h"
+#include "app/WindowColors.h"
+#include "preview/PreviewRenderer.h"
 
 namespace {
 
@@ -25,11 +25,9 @@ constexpr std::string_view previewFatalLocation = "LMVuzadivirur/MetalTextureVie
 
 }  // namespace
 
-ContentView::ContentView(std::shared_ptr<gpu::Device> device,
-                         std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
+ContentView::ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
                          QWidget* parent)
     : QWidget(parent),
-      device_(std::move(device)),
       _textureReceiver(std::move(receiver)),
       log_(std::move(log)),
       snapshotWriter_(log_),
@@ -47,7 +45,7 @@ ContentView::ContentView(std::shared_ptr<gpu::Device> device,
     // is black, which would vanish on the black background: it gets a light colour of its own.
     note_->setObjectName("compatibilityNote");
     QPalette notePalette = note_->palette();
-    notePalette.setColor(QPalette::WindowText, SystemColors::noteText());
+    notePalette.setColor(QPalette::WindowText, WindowColors::noteText());
     note_->setPalette(notePalette);
     note_->setAlignment(Qt::AlignCenter);
     note_->setWordWrap(true);
@@ -78,7 +76,7 @@ void ContentView::evaluate() {
     if (window && !window->isExposed() && preview_ && texture) {
         // Minimised or hidden: the preview keeps the newest frame for when it is shown, and the
         // texts and layout wait for the window to be exposed again.
-        MetalTextureView{texture, device_}.updateNSView(preview_, *coordinator_);
+        PreviewWidget::setTexture(preview_, *renderer_, texture);
         staleWhileHidden_ = true;
         return;
     }
@@ -104,28 +102,27 @@ void ContentView::evaluate() {
 }
 
 void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
-    const MetalTextureView value{texture, device_};
     if (!preview_) {
-        coordinator_ = value.makeCoordinator();
-        // No command queue or no shader library: the preview cannot exist.
-        if (!coordinator_) fatalReport(previewFatalLocation);
-        preview_ = value.makeNSView(
-            coordinator_,
-            [](const std::string& reason) { fatalReport(previewFatalLocation, reason); }, this);
+        renderer_ = PreviewWidget::createRenderer(texture);
+        // No shaders: the preview cannot exist.
+        if (!renderer_) fatalReport(previewFatalLocation);
+        preview_ = PreviewWidget::createWidget(
+            renderer_, [](const std::string& reason) { fatalReport(previewFatalLocation, reason); },
+            this);
         preview_->setObjectName("preview");
         preview_->lower();
         preview_->show();
     }
-    value.updateNSView(preview_, *coordinator_);
+    PreviewWidget::setTexture(preview_, *renderer_, texture);
 }
 
 void ContentView::removePreview() {
     if (!preview_) return;
-    // The preview leaves the window: its view and its coordinator go together.
+    // The preview leaves the window: its view and its renderer go together.
     preview_->hide();
     preview_->deleteLater();
     preview_ = nullptr;
-    coordinator_.reset();
+    renderer_.reset();
 }
 
 void ContentView::resizeEvent(QResizeEvent*) { layoutContent(); }

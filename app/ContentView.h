@@ -10,8 +10,8 @@
 #include "app/ReceiverState.h"
 #include "app/SnapshotWriter.h"
 #include "core/LogSink.h"
-#include "gpu/Device.h"
-#include "preview/MetalTextureView.h"
+#include "gpu/Texture.h"
+#include "preview/PreviewWidget.h"
 
 class QFileDialog;
 class StatusBar;
@@ -24,10 +24,9 @@ class ContentView : public QWidget {
     Q_OBJECT
 
   public:
-    // A view over any receiver state, with the device it was made with and the log that the
-    // snapshot export writes to.
-    ContentView(std::shared_ptr<gpu::Device> device, std::shared_ptr<ReceiverState> receiver,
-                std::shared_ptr<LogSink> log, QWidget* parent = nullptr);
+    // A view over any receiver state, with the log that the snapshot export writes to.
+    ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
+                QWidget* parent = nullptr);
     ~ContentView() override;
 
     // The Save PNG button's action: shows a save dialog for the frame on screen. While it is open
@@ -58,7 +57,6 @@ class ContentView : public QWidget {
     void layoutContent();
     void retranslate();
 
-    std::shared_ptr<gpu::Device> device_;
     // The window's receiver (its state-object holder): kept and observed for the view's life.
     std::shared_ptr<ReceiverState> _textureReceiver;
     std::shared_ptr<LogSink> log_;
@@ -73,9 +71,9 @@ class ContentView : public QWidget {
     QLabel* note_;
     WaitingPanel* waitingPanel_;
     StatusBar* statusBar_;
-    // The shown preview: its widget (owned as a child) and its coordinator, kept together.
+    // The shown preview: its widget (owned as a child) and its renderer, kept together.
     QWidget* preview_ = nullptr;
-    std::shared_ptr<MetalTextureView::Coordinator> coordinator_;
+    std::shared_ptr<PreviewRenderer> renderer_;
     // The aspect of the texture the last evaluation showed, for layouts between evaluations.
     std::optional<QSize> previewTextureSize_;
 };

@@ -17,8 +17,6 @@
 // The BGRA bytes of a texture are premultiplied ARGB words only on a little-endian machine.
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
 
-#include "gpu/Region.h"
-
 namespace FrameSnapshot {
 
 QImage makeImage(const gpu::Texture& texture) {
@@ -31,8 +29,7 @@ QImage makeImage(const gpu::Texture& texture) {
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull() || image.bytesPerLine() != bytesPerRow) return {};
     image.fill(0);
-    texture.getBytes(image.bits(), static_cast<size_t>(bytesPerRow),
-                     gpu::Region::make2D(0, 0, texture.width(), texture.height()), 0);
+    texture.readPixels(image.bits(), static_cast<size_t>(bytesPerRow));
 
     // A colour channel above its alpha is no premultiplied colour at all; unpremultiplying it
     // would wrap round to a wrong colour, so it is held at the alpha (full intensity).

@@ -21,12 +21,13 @@
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
-#include "platform/DBusNotificationCenter.h"
+#include "gpu/OpenGLAvailable.h"
+#include "platform/DBusFrameSignal.h"
 #include "platform/QtRunLoop.h"
 #include "platform/StdoutLogSink.h"
 #include "platform/SteadyClock.h"
-#include "platform/XdgContainerLocator.h"
-#include "preview/MetalTextureView.h"
+#include "platform/XdgSharedFolderLocator.h"
+#include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 
@@ -37,7 +38,7 @@
 namespace {
 
 constexpr std::string_view fatalLocation = "LMVuzadivirur/ContentView";
-constexpr std::string_view noDevice = "Metal is not supported on this device";
+constexpr std::string_view noOpenGL = "Metal is not supported on this device";
 
 constexpr const char* usage =
     "Usage: lm-vuzadivirur [--help] [--version] [--stream srt://HOST:PORT[?...]]\n"
@@ -124,12 +125,12 @@ QSize firstWindowSize(const QWidget& window) {
 }
 
 // Qt ends the process with abort() when no windowing platform can be had (no display at all).
-// During the application object's construction, such a fatal message is the missing device.
+// During the application object's construction, such a fatal message is the missing OpenGL.
 QtMessageHandler previousHandler = nullptr;
 
 void reportMissingDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (previousHandler) previousHandler(type == QtFatalMsg ? QtCriticalMsg : type, context, text);
-    if (type == QtFatalMsg) fatalReport(fatalLocation, noDevice);
+    if (type == QtFatalMsg) fatalReport(fatalLocation, noOpenGL);
 }
 
 }  // namespace
@@ -179,7 +180,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     }
 
     // Before the application object, so that every GL context shares the preview's format.
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     previousHandler = qInstallMessageHandler(reportMissingDisplay);
     QApplication application(argc, argv);
     qInstallMessageHandler(previousHandler);
@@ -203,29 +204,28 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
     // One log for the receiver, its relay and the snapshot export.
     auto runLoop = std::make_shared<QtRunLoop>();
     auto log = std::make_shared<StdoutLogSink>();
-    std::shared_ptr<RelayServerFactory> relay =
-        std::make_shared<PipeWireRelayFactory>(log, runLoop);
+    std::shared_ptr<FrameSinkFactory> relay = std::make_shared<PipeWireRelayFactory>(log, runLoop);
     if (stream.streams())
         relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
-                            std::make_shared<DBusNotificationCenter>(),
-                            std::make_shared<XdgContainerLocator>(),
+                            std::make_shared<DBusFrameSignal>(),
+                            std::make_shared<XdgSharedFolderLocator>(),
                             std::make_shared<SteadyClock>(),
                             log,
                             relay};
 }
 
 LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
-    : device_(gpu::Device::systemDefault()) {
-    if (!device_) fatalReport(fatalLocation, noDevice);
+    : frameStore_(gpu::FrameStore::create()) {
+    if (!gpu::openGLAvailable()) fatalReport(fatalLocation, noOpenGL);
     const ReceiverPlatform platform = makePlatform(stream);
-    receiver_ = TextureReceiver::create(device_, platform);
+    receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,
                     "Failed to initialize TextureReceiver - check App Group entitlements");
     }
-    window_ = std::make_unique<ContentView>(
-        device_, std::make_shared<TextureReceiverState>(receiver_), platform.log);
+    window_ = std::make_unique<ContentView>(std::make_shared<TextureReceiverState>(receiver_),
+                                            platform.log);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();

@@ -9,7 +9,7 @@
 
 class TextureReceiver;
 
-// The application: it builds the GPU device, the platform services, the relay and the receiver,
+// The application: it builds the frame store, the platform services, the relay and the receiver,
 // wires them together and hands its one window, a ContentView, what it shows. Only the
 // application ends the process: a part that cannot be had is a fatal report here.
 class LMVuzadivirurApp {
@@ -29,8 +29,8 @@ class LMVuzadivirurApp {
     // address. Call it on the main thread once the Qt application exists.
     static ReceiverPlatform makePlatform(const StreamSettings& stream = {});
 
-    // Makes and shows the window. Stops the process when the device or the receiver cannot be
-    // had.
+    // Makes and shows the window. Stops the process when OpenGL 3.3 core or the receiver cannot
+    // be had.
     explicit LMVuzadivirurApp(const StreamSettings& stream = {});
     ~LMVuzadivirurApp();
     LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
@@ -39,7 +39,7 @@ class LMVuzadivirurApp {
     ContentView& window() const { return *window_; }
 
   private:
-    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<gpu::FrameStore> frameStore_;
     std::shared_ptr<TextureReceiver> receiver_;
     // Goes first, so that the receiver's teardown and its last log line come after the window.
     std::unique_ptr<ContentView> window_;

@@ -3,24 +3,21 @@
 #include <memory>
 #include <vector>
 
-#include "core/RelayServer.h"
+#include "core/FrameSink.h"
 
-// One relay server that hands each frame to several, in order.
-class RelayFanOut : public RelayServer {
+// One frame sink that hands each frame to several, in order.
+class RelayFanOut : public FrameSink {
   public:
-    explicit RelayFanOut(std::vector<std::unique_ptr<RelayServer>> servers)
+    explicit RelayFanOut(std::vector<std::unique_ptr<FrameSink>> servers)
         : servers_(std::move(servers)) {}
 
-    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
-                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
-                             bool flipped) override {
-        for (auto& server : servers_)
-            server->publishFrameTexture(texture, commandBuffer, imageRegion, flipped);
+    void publishFrame(std::shared_ptr<gpu::Texture> texture) override {
+        for (auto& server : servers_) server->publishFrame(texture);
     }
     void stop() override {
         for (auto& server : servers_) server->stop();
     }
 
   private:
-    std::vector<std::unique_ptr<RelayServer>> servers_;
+    std::vector<std::unique_ptr<FrameSink>> servers_;
 };

@@ -3,9 +3,8 @@
 #include <QHBoxLayout>
 #include <QPainter>
 
-#include "app/LocalizedText.h"
-#include "app/SystemColors.h"
 #include "app/TextStyle.h"
+#include "app/WindowColors.h"
 #include "core/DecimalFormat.h"
 
 namespace {
@@ -36,7 +35,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     saveButton_->setObjectName("saveButton");
     saveButton_->setFlat(true);
     saveButton_->setCursor(Qt::PointingHandCursor);
-    const QColor blue = SystemColors::blue();
+    const QColor blue = WindowColors::blue();
     saveButton_->setStyleSheet(QStringLiteral("QPushButton { color: white; border: none; "
                                               "background-color: rgba(%1, %2, %3, 179); "
                                               "padding: 4px 8px; border-radius: 4px; }")
@@ -74,18 +73,18 @@ QLabel* StatusBar::captionLabel(const char* name) {
 }
 
 void StatusBar::present(const State& state) {
-    dot_->setColor(state.isReceiving ? SystemColors::green() : SystemColors::red());
+    dot_->setColor(state.isReceiving ? WindowColors::green() : WindowColors::red());
     state_->setText(state.isReceiving ? tr("Connected") : tr("Disconnected"));
 
     const QString bullet = tr("•");
-    frame_->setText(fillIntegers(tr("Frame #%lld"), {state.lastFrameNumber}));
+    frame_->setText(tr("Frame #%1").arg(static_cast<qlonglong>(state.lastFrameNumber)));
     separatorAfterFrame_->setText(bullet);
     // The rate is shown as made, with a full stop in every locale; it is not translated.
     rate_->setText(QString::fromStdString(formatOneDecimal(state.fps)) + QStringLiteral(" fps"));
     separatorBeforeSize_->setText(bullet);
     if (state.textureSize) {
-        size_->setText(fillIntegers(tr("%lld×%lld"),
-                                    {state.textureSize->width(), state.textureSize->height()}));
+        size_->setText(
+            tr("%1×%2").arg(state.textureSize->width()).arg(state.textureSize->height()));
     }
     separatorBeforeButton_->setText(bullet);
     saveButton_->setText(tr("Save PNG"));

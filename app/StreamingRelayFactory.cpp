@@ -5,14 +5,13 @@
 #include "app/RelayFanOut.h"
 #include "stream/GstStreamServer.h"
 
-RelayServerFactory::Result StreamingRelayFactory::create(const std::string& name,
-                                                         std::shared_ptr<gpu::Device> device) {
-    Result result = relay_->create(name, std::move(device));
+FrameSinkFactory::Result StreamingRelayFactory::create(
+    const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) {
+    Result result = relay_->create(name, std::move(frameStore));
     // Never the passphrase.
     const std::string where = "srt://" + settings_.endpoint();
     std::string failure;
-    std::unique_ptr<RelayServer> stream =
-        GstStreamServer::create(settings_, log_, runLoop_, failure);
+    std::unique_ptr<FrameSink> stream = GstStreamServer::create(settings_, log_, runLoop_, failure);
     if (!stream) {
         log_->line("❌ No network stream to " + where + ": " + failure);
         return result;
@@ -22,7 +21,7 @@ RelayServerFactory::Result StreamingRelayFactory::create(const std::string& name
         log_->line("⚠️ Network stream: a listener without a passphrase on " +
                    settings_.endpoint() + ": anyone who can reach the port can watch");
     }
-    std::vector<std::unique_ptr<RelayServer>> servers;
+    std::vector<std::unique_ptr<FrameSink>> servers;
     if (result.server) servers.push_back(std::move(result.server));
     servers.push_back(std::move(stream));
     result.server = std::make_unique<RelayFanOut>(std::move(servers));

@@ -13,7 +13,7 @@ inline QFont caption(QFont base) {
 }
 
 // A heading: the waiting panel's title.
-inline QFont title2(QFont base) {
+inline QFont heading(QFont base) {
     base.setPointSizeF(base.pointSizeF() * 1.45);
     return base;
 }

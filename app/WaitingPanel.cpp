@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/SystemColors.h"
 #include "app/TextStyle.h"
+#include "app/WindowColors.h"
 
 WaitingPanel::WaitingPanel(QWidget* parent)
     : QWidget(parent),
@@ -15,13 +15,13 @@ WaitingPanel::WaitingPanel(QWidget* parent)
     title_->setObjectName("waitingTitle");
     caption_->setObjectName("waitingCaption");
 
-    title_->setFont(TextStyle::title2(font()));
+    title_->setFont(TextStyle::heading(font()));
     caption_->setFont(TextStyle::caption(font()));
     QPalette titlePalette = title_->palette();
     titlePalette.setColor(QPalette::WindowText, Qt::white);
     title_->setPalette(titlePalette);
     QPalette captionPalette = caption_->palette();
-    captionPalette.setColor(QPalette::WindowText, SystemColors::gray());
+    captionPalette.setColor(QPalette::WindowText, WindowColors::gray());
     caption_->setPalette(captionPalette);
     title_->setAlignment(Qt::AlignCenter);
     caption_->setAlignment(Qt::AlignCenter);

@@ -22,39 +22,23 @@ Texture::~Texture() {
     if (pool_) pool_->release(std::move(storage_));
 }
 
-bool Texture::contains(const Region& region, int mipmapLevel) const {
-    const auto& o = region.origin;
-    const auto& s = region.size;
-    return mipmapLevel == 0 && o.z == 0 && s.depth == 1 && uint64_t{o.x} + s.width <= width_ &&
-           uint64_t{o.y} + s.height <= height_;
-}
-
-void Texture::replaceRegion(const Region& region, int mipmapLevel, const void* bytes,
-                            size_t bytesPerRow) {
-    if (!contains(region, mipmapLevel) || region.size.width == 0 || region.size.height == 0) {
-        return;
-    }
-    const size_t rowBytes = size_t{region.size.width} * 4;
+void Texture::writePixels(const void* bytes, size_t bytesPerRow) {
     const auto* source = static_cast<const uint8_t*>(bytes);
-    uint8_t* target =
-        bytes_ + size_t{region.origin.y} * this->bytesPerRow() + size_t{region.origin.x} * 4;
-    if (bytesPerRow == rowBytes && rowBytes == this->bytesPerRow()) {
-        std::memcpy(target, source, rowBytes * region.size.height);
+    if (bytesPerRow == this->bytesPerRow()) {
+        std::memcpy(bytes_, source, this->bytesPerRow() * height_);
         return;
     }
-    for (uint32_t row = 0; row < region.size.height; ++row) {
-        std::memcpy(target + row * this->bytesPerRow(), source + row * bytesPerRow, rowBytes);
+    for (uint32_t row = 0; row < height_; ++row) {
+        std::memcpy(bytes_ + row * this->bytesPerRow(), source + row * bytesPerRow,
+                    this->bytesPerRow());
     }
 }
 
-void Texture::getBytes(void* out, size_t bytesPerRow, const Region& region, int mipmapLevel) const {
-    if (!contains(region, mipmapLevel)) return;
-    const size_t rowBytes = size_t{region.size.width} * 4;
+void Texture::readPixels(void* out, size_t bytesPerRow) const {
     auto* target = static_cast<uint8_t*>(out);
-    const uint8_t* source =
-        bytes_ + size_t{region.origin.y} * this->bytesPerRow() + size_t{region.origin.x} * 4;
-    for (uint32_t row = 0; row < region.size.height; ++row) {
-        std::memcpy(target + row * bytesPerRow, source + row * this->bytesPerRow(), rowBytes);
+    for (uint32_t row = 0; row < height_; ++row) {
+        std::memcpy(target + row * bytesPerRow, bytes_ + row * this->bytesPerRow(),
+                    this->bytesPerRow());
     }
 }
 

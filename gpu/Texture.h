@@ -4,14 +4,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "gpu/Region.h"
 #include "gpu/StoragePool.h"
 
 namespace gpu {
 
-enum class PixelFormat { BGRA8Unorm = 80 };
-
-// A 2D BGRA8Unorm texture with managed storage: its texels live in CPU memory as tightly packed
+// A 2D BGRA texture with managed storage: its texels live in CPU memory as tightly packed
 // rows, and each GPU consumer uploads them itself once per texture object.
 class Texture {
   public:
@@ -25,23 +22,18 @@ class Texture {
 
     uint32_t width() const { return width_; }
     uint32_t height() const { return height_; }
-    PixelFormat pixelFormat() const { return PixelFormat::BGRA8Unorm; }
     size_t bytesPerRow() const { return size_t{width_} * 4; }
 
-    // Copies texels in from `bytes`, whose rows are `bytesPerRow` apart. Regions outside the
-    // texture or with another mipmap level than 0 are ignored.
-    void replaceRegion(const Region& region, int mipmapLevel, const void* bytes,
-                       size_t bytesPerRow);
-    // Copies texels out into `out`, whose rows are `bytesPerRow` apart.
-    void getBytes(void* out, size_t bytesPerRow, const Region& region, int mipmapLevel) const;
+    // Copies all texels in from `bytes`, whose rows are `bytesPerRow` apart.
+    void writePixels(const void* bytes, size_t bytesPerRow);
+    // Copies all texels out into `out`, whose rows are `bytesPerRow` apart.
+    void readPixels(void* out, size_t bytesPerRow) const;
 
     // The managed storage itself, for consumers that upload or copy the whole texture.
     const uint8_t* contents() const { return bytes_; }
     uint8_t* mutableContents() { return bytes_; }
 
   private:
-    bool contains(const Region& region, int mipmapLevel) const;
-
     uint32_t width_;
     uint32_t height_;
     StoragePool::Block storage_;

@@ -18,11 +18,11 @@ class Renderer {
     virtual ~Renderer() = default;
     // The view's GL context is up: make the GL objects the draws need in it. False, with the
     // reason in `error`, when that cannot be done; the view then reports the failure.
-    virtual bool contextDidCreate(QOpenGLFunctions_3_3_Core& gl, std::string& error) = 0;
+    virtual bool contextCreated(QOpenGLFunctions_3_3_Core& gl, std::string& error) = 0;
     // The view's GL context is about to go: release every GL object made in it.
-    virtual void contextWillDestroy() = 0;
+    virtual void contextAboutToBeDestroyed() = 0;
     // The drawable changed size; the next draw fills the new one.
-    virtual void drawableSizeWillChange(QSize size) = 0;
+    virtual void resized(QSize size) = 0;
     // Draws the whole picture into `target`.
     virtual void draw(const Target& target) = 0;
 };

@@ -35,7 +35,7 @@ TextureGLView::TextureGLView(const QSurfaceFormat& format, QWidget* parent) : QW
     auto window = std::make_unique<TextureGLWindow>(windowFormat(format),
                                                     TextureGLWindow::Callbacks{
                                                         [this] { render(); },
-                                                        [this] { setNeedsDisplay(); },
+                                                        [this] { requestDraw(); },
                                                         [this] {
                                                             if (needsDisplay_) render();
                                                         },
@@ -79,7 +79,7 @@ void TextureGLView::releaseGlObjects() {
         if (!context_) return;
         if (context_->makeCurrent(surface)) {
             drawable_.reset();
-            if (renderer && gl_) renderer->contextWillDestroy();
+            if (renderer && gl_) renderer->contextAboutToBeDestroyed();
             context_->doneCurrent();
         }
         gl_ = nullptr;
@@ -101,8 +101,8 @@ void TextureGLView::setRenderer(std::shared_ptr<Renderer> renderer) {
         renderThread_->runAndWait([this, surface, old = renderer_, renderer] {
             if (!gl_ || !context_->makeCurrent(surface)) return;
             std::string error;
-            if (old) old->contextWillDestroy();
-            if (renderer && !renderer->contextDidCreate(*gl_, error)) reportFailure(error);
+            if (old) old->contextAboutToBeDestroyed();
+            if (renderer && !renderer->contextCreated(*gl_, error)) reportFailure(error);
             context_->doneCurrent();
         });
     }
@@ -123,7 +123,7 @@ void TextureGLView::reportFailure(const std::string& reason) {
 
 QSize TextureGLView::drawableSize() const { return window_->size() * window_->devicePixelRatio(); }
 
-void TextureGLView::setNeedsDisplay() {
+void TextureGLView::requestDraw() {
     needsDisplay_ = true;
     // Qt delivers one update request however often it is asked before it.
     window_->requestUpdate();
@@ -135,7 +135,7 @@ void TextureGLView::display() {
 
 void TextureGLView::setTopRowFirstAllowed(bool allowed) {
     topRowFirstAllowed_ = allowed;
-    setNeedsDisplay();
+    requestDraw();
 }
 
 bool TextureGLView::isOnScreen() const {
@@ -200,7 +200,7 @@ void TextureGLView::draw(const DrawRequest& request) {
     const bool fresh = !context_;
     if (!prepareContext()) return;
     std::string error;
-    if (fresh && request.renderer && !request.renderer->contextDidCreate(*gl_, error)) {
+    if (fresh && request.renderer && !request.renderer->contextCreated(*gl_, error)) {
         reportFailure(error);
         return;
     }
@@ -213,7 +213,7 @@ void TextureGLView::draw(const DrawRequest& request) {
         if (request.size.isEmpty()) return;
         drawable_ = RetainedDrawable::make(*gl_, request.size, order);
         if (!drawable_) return;
-        if (request.renderer) request.renderer->drawableSizeWillChange(request.size);
+        if (request.renderer) request.renderer->resized(request.size);
     }
     // With the clip origin at the upper left, the draw lays the picture's top row first, the
     // order of the window's pixels, and the copy to the window is a plain one (on Mesa's

@@ -19,15 +19,11 @@ class RenderThread;
 class RetainedDrawable;
 class TextureGLWindow;
 
-namespace gpu {
-class Device;
-}
-
 // The GPU view of the preview: a widget the window places and sizes, holding a native OpenGL
 // 3.3 core window (TextureGLWindow) whose drawing is done by the view's renderer. The renderer
 // draws into the view's retained picture, which the view then puts on screen with one copy and a
 // buffer swap. It draws when a texture is handed over (through
-// setNeedsDisplay), when its window is exposed and when it is resized; never on a timer. A new
+// requestDraw), when its window is exposed and when it is resized; never on a timer. A new
 // drawable starts opaque black, and a skipped draw leaves the last picture in place.
 //
 // The GL work (context, renderer, drawable) runs on the view's render thread. The main thread
@@ -43,8 +39,6 @@ class TextureGLView : public QWidget {
     explicit TextureGLView(const QSurfaceFormat& format, QWidget* parent = nullptr);
     ~TextureGLView() override;
 
-    void setDevice(std::shared_ptr<gpu::Device> device) { device_ = std::move(device); }
-    const std::shared_ptr<gpu::Device>& device() const { return device_; }
     // The view keeps its renderer alive.
     void setRenderer(std::shared_ptr<Renderer> renderer);
     const std::shared_ptr<Renderer>& renderer() const { return renderer_; }
@@ -56,7 +50,7 @@ class TextureGLView : public QWidget {
 
     // Asks for one draw at a coming pass of the event loop; the requests made before it are
     // drawn once.
-    void setNeedsDisplay();
+    void requestDraw();
     // Draws now and puts the picture on screen, when the view is on screen; it does not wait for
     // the draw under way.
     void display();
@@ -110,7 +104,6 @@ class TextureGLView : public QWidget {
     bool prepareContext();
     void reportFailure(const std::string& reason);
 
-    std::shared_ptr<gpu::Device> device_;
     std::shared_ptr<Renderer> renderer_;
     std::function<void(const std::string&)> failureHandler_;
     bool failed_ = false;

@@ -9,7 +9,7 @@
 UploadedTexture::UploadedTexture(QOpenGLFunctions_3_3_Core& gl) : gl_(gl) {
     gl_.glGenTextures(1, &name_);
     gl_.glBindTexture(GL_TEXTURE_2D, name_);
-    // One level only: the texture is complete without mipmaps.
+    // One level only: the texture is complete with its base level alone.
     gl_.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     gl_.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     gl_.glBindTexture(GL_TEXTURE_2D, 0);

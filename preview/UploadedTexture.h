@@ -8,7 +8,7 @@ namespace gpu {
 class Texture;
 }
 
-// The GL texture a coordinator draws from. A frame texture keeps its texels in CPU memory; they
+// The GL texture a renderer draws from. A frame texture keeps its texels in CPU memory; they
 // are uploaded here once per texture object, into the same GL texture while the size stays.
 // Belongs to the GL context it was made in, which must be current when it is destroyed.
 class UploadedTexture {

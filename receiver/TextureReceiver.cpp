@@ -24,29 +24,23 @@ bool fileExists(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::shared_ptr<TextureReceiver> TextureReceiver::create(std::shared_ptr<gpu::Device> device,
-                                                         ReceiverPlatform platform) {
-    if (!device) return nullptr;
+std::shared_ptr<TextureReceiver> TextureReceiver::create(
+    std::shared_ptr<gpu::FrameStore> frameStore, ReceiverPlatform platform) {
+    if (!frameStore) return nullptr;
     auto receiver =
-        std::make_shared<TextureReceiver>(Token{}, std::move(device), std::move(platform));
+        std::make_shared<TextureReceiver>(Token{}, std::move(frameStore), std::move(platform));
     if (!receiver->construct()) return nullptr;  // releasing it runs the teardown if due
     return receiver;
 }
 
-TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::Device> device,
+TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameStore,
                                  ReceiverPlatform platform)
-    : device_(std::move(device)), platform_(std::move(platform)) {}
+    : frameStore_(std::move(frameStore)), platform_(std::move(platform)) {}
 
 bool TextureReceiver::construct() {
-    commandQueue_ = device_->newCommandQueue();
-    if (!commandQueue_) {
-        runsTeardown_ = false;  // nothing has been made that a teardown would undo
-        return false;
-    }
-
-    const std::string serverName(config::syphonServerName);
-    auto relay = platform_.relay->create(serverName, device_);
-    syphonServer_ = std::move(relay.server);
+    const std::string serverName(config::cameraName);
+    auto relay = platform_.relay->create(serverName, frameStore_);
+    frameSink_ = std::move(relay.server);
     if (relay.failure.empty()) {
         platform_.log->line("✅ Syphon server created: 'Lumetra Vuzadivirur'");
     } else {
@@ -54,7 +48,7 @@ bool TextureReceiver::construct() {
                             relay.failure + " (frames are not relayed)");
     }
 
-    const auto container = platform_.containers->containerDirectory(config::appGroupIdentifier);
+    const auto container = platform_.sharedFolders->sharedFolder(config::sharedFolderName);
     if (!container) {
         platform_.log->line("❌ Failed to get App Group container URL");
         return false;
@@ -69,7 +63,7 @@ bool TextureReceiver::construct() {
         return false;
     }
 
-    setupNotificationObserver();
+    subscribeToFrameSignal();
     startPolling();
     checkForNewFrame();
     return true;
@@ -156,10 +150,10 @@ bool TextureReceiver::followReplacedFile() {
     return attachSharedFile(false) == Attach::Attached;
 }
 
-bool TextureReceiver::setupNotificationObserver() {
+bool TextureReceiver::subscribeToFrameSignal() {
     std::weak_ptr<TextureReceiver> weak = weak_from_this();
     std::string failure;
-    const bool registered = platform_.notifications->addObserver(
+    const bool registered = platform_.frameSignal->subscribe(
         this, std::string(config::newFrameNotificationName),
         [weak] {
             if (auto self = weak.lock()) self->newFrameAvailable();
@@ -193,16 +187,15 @@ TextureReceiver::~TextureReceiver() {
     if (!runsTeardown_) return;
     if (pollingTimer_) pollingTimer_->invalidate();
     pollingTimer_.reset();
-    if (syphonServer_) syphonServer_->stop();
+    if (frameSink_) frameSink_->stop();
     platform_.log->line("🛑 Syphon server stopped");
-    platform_.notifications->removeObserver(this);
+    platform_.frameSignal->unsubscribe(this);
     mappedMemory_.reset();
     fileHandle_.reset();
     lockFileHandle_.reset();
     currentTexture_.reset();
     frameTimeHistory_.clear();
-    syphonServer_.reset();
-    commandQueue_.reset();
+    frameSink_.reset();
 }
 
 std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& lock, int64_t length) {
@@ -277,7 +270,7 @@ void TextureReceiver::takeNewestFrame() {
     for (int attempt = 0; header && attempt < maxCopyAttempts; ++attempt) {
         if (!isNewFrame(*header) || !checkHeader(*header)) return;
         if (!texture || texture->width() != header->width || texture->height() != header->height) {
-            texture = device_->newTexture(header->width, header->height);
+            texture = frameStore_->newTexture(header->width, header->height);
             if (!texture) {
                 platform_.log->line("⚠️ Failed to create texture");
                 return;
@@ -350,13 +343,11 @@ TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu:
         return Copy::Stopped;
     }
     const uint8_t* pixels = mappedMemory_->bytes() + SharedFrameHeader::headerSize;
-    const auto region = gpu::Region::make2D(0, 0, header.width, header.height);
     gpu::Texture* target = &texture;
     const size_t bytesPerRow = header.bytesPerRow;
     // One copy, straight from the mapping into the texture's storage, while the lock is held.
-    const bool copied = BusErrorGuard::run([target, region, pixels, bytesPerRow] {
-        target->replaceRegion(region, 0, pixels, bytesPerRow);
-    });
+    const bool copied = BusErrorGuard::run(
+        [target, pixels, bytesPerRow] { target->writePixels(pixels, bytesPerRow); });
     lock.unlock();
     if (!copied) {
         warnOncePerFrame(header.frameNumber, "⚠️ Frame #" + std::to_string(header.frameNumber) +
@@ -381,13 +372,7 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
     if (silenceReported_) platform_.log->line("✅ Frames from Lumetra again");
     silenceReported_ = false;
 
-    if (auto commandBuffer = commandQueue_->commandBuffer()) {
-        if (syphonServer_) {
-            const gpu::Rect region{0, 0, double(header.width), double(header.height)};
-            syphonServer_->publishFrameTexture(texture, *commandBuffer, region, true);
-        }
-        commandBuffer->commit();
-    }
+    if (frameSink_) frameSink_->publishFrame(texture);
 
     publish(currentTexture_, std::move(texture));
     publish(lastFrameNumber_, int64_t{header.frameNumber});

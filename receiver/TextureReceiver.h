@@ -10,8 +10,7 @@
 #include "core/ReceiverPlatform.h"
 #include "core/WillChangeSignal.h"
 #include "format/SharedFrameHeader.h"
-#include "gpu/CommandQueue.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
 #include "receiver/FileHandle.h"
 #include "receiver/FileIdentity.h"
@@ -25,9 +24,9 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
 
   public:
     // None when construction cannot complete; the reason has been logged.
-    static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::Device> device,
+    static std::shared_ptr<TextureReceiver> create(std::shared_ptr<gpu::FrameStore> frameStore,
                                                    ReceiverPlatform platform);
-    TextureReceiver(Token, std::shared_ptr<gpu::Device> device, ReceiverPlatform platform);
+    TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameStore, ReceiverPlatform platform);
     ~TextureReceiver();
     TextureReceiver(const TextureReceiver&) = delete;
     TextureReceiver& operator=(const TextureReceiver&) = delete;
@@ -58,7 +57,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     bool followReplacedFile();
     void noticeSilence();
     void detach();
-    bool setupNotificationObserver();
+    bool subscribeToFrameSignal();
     void startPolling();
     void takeNewestFrame();
     std::optional<SharedFrameHeader> readHeader(SharedFileLock& lock, int64_t length);
@@ -83,7 +82,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     int64_t lastFrameNumber_ = 0;
     double fps_ = 0.0;
 
-    std::shared_ptr<gpu::Device> device_;
+    std::shared_ptr<gpu::FrameStore> frameStore_;
     ReceiverPlatform platform_;
     std::optional<FileHandle> fileHandle_;
     std::unique_ptr<SharedMapping> mappedMemory_;
@@ -96,8 +95,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     double lastFrameTime_ = 0.0;  // 0 until a frame of this run, or after a silence
     bool silenceReported_ = false;
     std::deque<double> frameTimeHistory_;
-    std::unique_ptr<RelayServer> syphonServer_;
-    std::shared_ptr<gpu::CommandQueue> commandQueue_;
+    std::unique_ptr<FrameSink> frameSink_;
     std::unique_ptr<RepeatingTimer> pollingTimer_;
 
     std::filesystem::path frameFileLocation_;

@@ -46,17 +46,16 @@ std::optional<FrameLayout> FrameLayout::make(uint32_t format, FrameSize size, bo
     return layout;
 }
 
-void FrameLayout::write(const uint8_t* source, size_t sourceStride, const PixelRegion& region,
-                        bool flipped, uint8_t* destination) const {
+void FrameLayout::write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const {
     if (format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_BGRx) {
-        copyFrameRows(source, sourceStride, region, flipped, destination, stride());
+        copyFrameRows(source, sourceStride, size, destination, stride());
         return;
     }
-    // libyuv's ARGB is B, G, R, A in memory: our BGRA. A negative height reads the rows upwards.
-    const uint8_t* first = source + size_t{region.y} * sourceStride + size_t{region.x} * 4;
+    // libyuv's ARGB is B, G, R, A in memory: our BGRA.
+    const uint8_t* first = source;
     const int from = static_cast<int>(sourceStride);
-    const int width = static_cast<int>(region.width);
-    const int height = flipped ? static_cast<int>(region.height) : -static_cast<int>(region.height);
+    const int width = static_cast<int>(size.width);
+    const int height = static_cast<int>(size.height);
     const auto plane = [&](size_t index) { return destination + planes[index].offset; };
     const auto step = [&](size_t index) { return static_cast<int>(planes[index].stride); };
     switch (format) {

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "relay/FrameSize.h"
-#include "relay/PixelRegion.h"
 
 // Where the bytes of one frame lie in a consumer's buffer, for one pixel format and size, and how
 // a BGRA picture gets there. Every format fills a single block: browsers' capture code reads the
@@ -30,9 +29,7 @@ struct FrameLayout {
     static std::optional<FrameLayout> make(uint32_t format, FrameSize size, bool fullRange = false);
 
     size_t stride() const { return planes[0].stride; }
-    // Writes `region` of a BGRA image whose rows are `sourceStride` bytes apart into
-    // `destination`, which holds `bytes`, converting in one pass where the format is YUV.
-    // `flipped` true keeps the source's first row as the first row; false reverses the rows.
-    void write(const uint8_t* source, size_t sourceStride, const PixelRegion& region, bool flipped,
-               uint8_t* destination) const;
+    // Writes a `size` BGRA image whose rows are `sourceStride` bytes apart into `destination`,
+    // which holds `bytes`, converting in one pass where the format is YUV.
+    void write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const;
 };

@@ -1,9 +1,9 @@
 #include "relay/PipeWireRelayFactory.h"
 
-RelayServerFactory::Result PipeWireRelayFactory::create(const std::string& name,
-                                                        std::shared_ptr<gpu::Device> device) {
+FrameSinkFactory::Result PipeWireRelayFactory::create(const std::string& name,
+                                                      std::shared_ptr<gpu::FrameStore> frameStore) {
     auto made = createSource(name);
-    if (made.source && device) made.source->lendBuffersTo(*device);
+    if (made.source && frameStore) made.source->lendBuffersTo(*frameStore);
     return Result{std::move(made.source), std::move(made.failure)};
 }
 

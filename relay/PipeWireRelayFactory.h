@@ -3,19 +3,19 @@
 #include <memory>
 #include <string>
 
+#include "core/FrameSink.h"
 #include "core/LogSink.h"
-#include "core/RelayServer.h"
 #include "core/RunLoop.h"
 #include "relay/PipeWireVideoSource.h"
 
 // Makes PipeWire video sources. Its servers log their own events (losing the daemon, finding it
 // again) to `log`, and run on `runLoop`, the main thread's.
-class PipeWireRelayFactory : public RelayServerFactory {
+class PipeWireRelayFactory : public FrameSinkFactory {
   public:
     PipeWireRelayFactory(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop)
         : log_(std::move(log)), runLoop_(std::move(runLoop)) {}
 
-    Result create(const std::string& name, std::shared_ptr<gpu::Device> device) override;
+    Result create(const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) override;
 
     struct SourceResult {
         std::unique_ptr<PipeWireVideoSource> source;

@@ -16,19 +16,15 @@ PipeWireVideoSource::PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSessi
 
 PipeWireVideoSource::~PipeWireVideoSource() = default;
 
-void PipeWireVideoSource::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
-                                              gpu::CommandBuffer& commandBuffer,
-                                              gpu::Rect imageRegion, bool flipped) {
-    // The buffer may be committed after the server is gone: it then relays nothing.
-    std::weak_ptr<VideoSourceSession> session = session_;
-    commandBuffer.encode([session, texture = std::move(texture), imageRegion, flipped] {
-        if (auto live = session.lock()) live->publish(texture, imageRegion, flipped);
-    });
+void PipeWireVideoSource::publishFrame(std::shared_ptr<gpu::Texture> texture) {
+    session_->publish(texture);
 }
 
 void PipeWireVideoSource::stop() { session_->stop(); }
 
-void PipeWireVideoSource::lendBuffersTo(gpu::Device& device) { device.setStorageLender(session_); }
+void PipeWireVideoSource::lendBuffersTo(gpu::FrameStore& frameStore) {
+    frameStore.setStorageLender(session_);
+}
 
 uint64_t PipeWireVideoSource::copiedFrames() const { return session_->copiedFrames(); }
 

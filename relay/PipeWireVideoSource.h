@@ -4,18 +4,18 @@
 #include <memory>
 #include <string>
 
+#include "core/FrameSink.h"
 #include "core/LogSink.h"
-#include "core/RelayServer.h"
 #include "core/RunLoop.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 
 class VideoSourceSession;
 
-// The relay server on Linux: a PipeWire video source node (media.class Video/Source) that
+// The relay to other applications: a PipeWire video source node (media.class Video/Source) that
 // carries every published frame at the frame's own size, as BGRA, BGRx, I420, NV12 or YUY2,
 // whichever its consumer takes. It runs on the main thread's run loop, and looks for the daemon
 // again whenever it is missing or goes away.
-class PipeWireVideoSource : public RelayServer {
+class PipeWireVideoSource : public FrameSink {
     struct Token {};
 
   public:
@@ -28,13 +28,11 @@ class PipeWireVideoSource : public RelayServer {
     PipeWireVideoSource(Token, std::shared_ptr<VideoSourceSession> session);
     ~PipeWireVideoSource() override;
 
-    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
-                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
-                             bool flipped) override;
+    void publishFrame(std::shared_ptr<gpu::Texture> texture) override;
     void stop() override;
-    // New textures of `device` get their texels in the memory of a buffer the consumer takes as
+    // New textures of `frameStore` get their texels in the memory of a buffer the consumer takes as
     // it is, when there is one, so that a frame leaves without a copy.
-    void lendBuffersTo(gpu::Device& device);
+    void lendBuffersTo(gpu::FrameStore& frameStore);
 
     // Inspection for tests and benchmarks.
     uint64_t copiedFrames() const;

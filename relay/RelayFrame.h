@@ -4,13 +4,10 @@
 
 #include "gpu/Texture.h"
 #include "relay/FrameSize.h"
-#include "relay/PixelRegion.h"
 
-// One frame waiting to leave: the part of a texture to send and the order of its rows.
+// One frame waiting to leave: a whole texture, row 0 at the top.
 struct RelayFrame {
     std::shared_ptr<gpu::Texture> texture;
-    PixelRegion region;
-    bool flipped = true;
 
-    FrameSize size() const { return FrameSize{region.width, region.height}; }
+    FrameSize size() const { return FrameSize{texture->width(), texture->height()}; }
 };

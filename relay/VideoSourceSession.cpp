@@ -3,7 +3,6 @@
 #include "relay/PipeWireContext.h"
 #include "relay/PipeWireCore.h"
 #include "relay/PipeWireLoop.h"
-#include "relay/PixelRegion.h"
 #include "relay/RelayFrame.h"
 #include "relay/VideoFormatParams.h"
 #include "relay/VideoSourceStream.h"
@@ -153,13 +152,10 @@ std::shared_ptr<uint8_t> VideoSourceSession::lend(uint32_t width, uint32_t heigh
     return stream_->lend(FrameSize{width, height});
 }
 
-void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,
-                                 const gpu::Rect& region, bool flipped) {
+void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture) {
     if (stopped_ || !texture) return;
-    const auto pixels = PixelRegion::fromRect(region, texture->width(), texture->height());
-    if (!pixels) return;
     hostRate_.tick(std::chrono::steady_clock::now());
-    lastSize_ = FrameSize{pixels->width, pixels->height};
+    lastSize_ = FrameSize{texture->width(), texture->height()};
     if (!stream_ || connectionBroken_ || streamBroken_) return;
     // A new rate alone would make a linked consumer renegotiate: it waits for a moment when
     // nobody streams.
@@ -168,7 +164,7 @@ void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture,
     // No consumer, no cost: the frame is not even held. (A renegotiation keeps the stream
     // streaming, so a frame of a new size waits in the stream for its buffers.)
     if (!stream_->isStreaming()) return;
-    stream_->submit(RelayFrame{texture, *pixels, flipped});
+    stream_->submit(RelayFrame{texture});
 }
 
 void VideoSourceSession::followHostRate() {

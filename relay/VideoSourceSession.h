@@ -8,7 +8,6 @@
 
 #include "core/LogSink.h"
 #include "core/RunLoop.h"
-#include "gpu/Region.h"
 #include "gpu/StorageLender.h"
 #include "gpu/Texture.h"
 #include "relay/FrameRateMeter.h"
@@ -43,12 +42,11 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     VideoSourceSession(const VideoSourceSession&) = delete;
     VideoSourceSession& operator=(const VideoSourceSession&) = delete;
 
-    // Relays `region` of `texture` to the consumers streaming now; copies nothing without one.
+    // Relays `texture` to the consumers streaming now; copies nothing without one.
     // The host's pace is noted all the same, and offered while nobody streams.
     // Lends the memory of a buffer for a frame that a consumer takes as it is.
     std::shared_ptr<uint8_t> lend(uint32_t width, uint32_t height) override;
-    void publish(const std::shared_ptr<gpu::Texture>& texture, const gpu::Rect& region,
-                 bool flipped);
+    void publish(const std::shared_ptr<gpu::Texture>& texture);
     // Withdraws the stream and lets go of PipeWire; nothing is relayed afterwards.
     void stop();
 

@@ -248,10 +248,7 @@ std::shared_ptr<uint8_t> VideoSourceStream::lend(FrameSize size) {
 }
 
 pw_buffer* VideoSourceStream::takeLentBuffer(const RelayFrame& frame) {
-    const auto& region = frame.region;
-    const bool whole = region.x == 0 && region.y == 0 && region.width == frame.texture->width() &&
-                       region.height == frame.texture->height() && frame.flipped;
-    if (!whole || !lendsFor(frame.size())) return nullptr;
+    if (!lendsFor(frame.size())) return nullptr;
     return take(findHeld([&](const Memory* memory) {
         return memory && (*memory)->bytes() == frame.texture->contents();
     }));
@@ -280,8 +277,8 @@ bool VideoSourceStream::queueFrame() {
         return true;
     }
     if (!inPlace) {
-        layout.write(frame.texture->contents(), frame.texture->bytesPerRow(), frame.region,
-                     frame.flipped, static_cast<uint8_t*>(plane.data));
+        layout.write(frame.texture->contents(), frame.texture->bytesPerRow(),
+                     static_cast<uint8_t*>(plane.data));
     }
     plane.chunk->offset = 0;
     plane.chunk->size = static_cast<uint32_t>(layout.bytes);

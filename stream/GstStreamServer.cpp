@@ -103,12 +103,7 @@ GstStreamServer::~GstStreamServer() {
     if (pipeline_) gst_element_set_state(pipeline_->pipeline(), GST_STATE_NULL);
 }
 
-void GstStreamServer::publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
-                                          gpu::CommandBuffer& commandBuffer, gpu::Rect, bool) {
-    commandBuffer.encode([this, alive = std::weak_ptr<bool>(alive_), texture = std::move(texture)] {
-        if (alive.lock()) push(texture);
-    });
-}
+void GstStreamServer::publishFrame(std::shared_ptr<gpu::Texture> texture) { push(texture); }
 
 void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
     ++hostFrames_;

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "core/FrameSink.h"
 #include "core/LogSink.h"
-#include "core/RelayServer.h"
 #include "core/RunLoop.h"
 #include "stream/FailureBackoff.h"
 #include "stream/StreamPipeline.h"
@@ -18,7 +18,7 @@ typedef struct _GstElement GstElement;
 // texture goes in as it is, without a copy, and is held until GStreamer lets it go; conversion,
 // scaling, encoding and sending run on GStreamer's threads. A frame that finds the encoder still
 // busy with two earlier ones is dropped and counted. Everything else runs on the main thread.
-class GstStreamServer : public RelayServer {
+class GstStreamServer : public FrameSink {
   public:
     // None, with `failure` naming the missing piece and its Debian package, when GStreamer or one
     // of the elements is missing.
@@ -31,9 +31,7 @@ class GstStreamServer : public RelayServer {
     GstStreamServer& operator=(const GstStreamServer&) = delete;
 
     // Takes `texture` as stored (row 0 on top), whole.
-    void publishFrameTexture(std::shared_ptr<gpu::Texture> texture,
-                             gpu::CommandBuffer& commandBuffer, gpu::Rect imageRegion,
-                             bool flipped) override;
+    void publishFrame(std::shared_ptr<gpu::Texture> texture) override;
     void stop() override;
 
     uint64_t droppedFrames() const { return droppedTotal_; }

@@ -44,12 +44,12 @@ Soll die Datei ersetzt werden?</translation>
         <translation>•</translation>
     </message>
     <message>
-        <source>Frame #%lld</source>
-        <translation>Bild Nr. %lld</translation>
+        <source>Frame #%1</source>
+        <translation>Bild Nr. %1</translation>
     </message>
     <message>
-        <source>%lld×%lld</source>
-        <translation>%lld×%lld</translation>
+        <source>%1×%2</source>
+        <translation>%1×%2</translation>
     </message>
     <message>
         <source>Save PNG</source>

@@ -30,19 +30,16 @@ class NullLog : public LogSink {
     void line(std::string_view) override {}
 };
 
-// Relays nothing and keeps nothing, so that released textures go back to the device.
-class NullRelayFactory : public RelayServerFactory {
-    class Server : public RelayServer {
+// Relays nothing and keeps nothing, so that released textures go back to the frame store.
+class NullRelayFactory : public FrameSinkFactory {
+    class Server : public FrameSink {
       public:
-        void publishFrameTexture(std::shared_ptr<gpu::Texture> texture, gpu::CommandBuffer& buffer,
-                                 gpu::Rect, bool) override {
-            buffer.encode([texture] {});
-        }
+        void publishFrame(std::shared_ptr<gpu::Texture>) override {}
         void stop() override {}
     };
 
   public:
-    Result create(const std::string&, std::shared_ptr<gpu::Device>) override {
+    Result create(const std::string&, std::shared_ptr<gpu::FrameStore>) override {
         return {std::make_unique<Server>(), {}};
     }
 };
@@ -91,7 +88,7 @@ int main() {
     auto platform = fakes.platform();
     platform.log = std::make_shared<NullLog>();
     platform.relay = std::make_shared<NullRelayFactory>();
-    auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
+    auto receiver = TextureReceiver::create(gpu::FrameStore::create(), platform);
     if (!receiver) return 1;
 
     uint32_t frameNumber = 0;

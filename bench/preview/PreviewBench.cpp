@@ -14,9 +14,9 @@
 #include <cstring>
 #include <vector>
 
-#include "gpu/Device.h"
-#include "preview/Coordinator.h"
-#include "preview/MetalTextureView.h"
+#include "gpu/FrameStore.h"
+#include "preview/PreviewRenderer.h"
+#include "preview/PreviewWidget.h"
 #include "preview/TextureGLView.h"
 #include "tools/writer/TestPattern.h"
 
@@ -40,32 +40,31 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
 
-    const auto device = gpu::Device::create();
+    const auto frameStore = gpu::FrameStore::create();
     const std::vector<uint8_t> pattern =
         TestPattern::quadrants(frameWidth, frameHeight, frameWidth * 4);
     // A new texture object holding a full frame, made outside the timed part.
     auto newFrame = [&] {
-        auto texture = device->newTexture(frameWidth, frameHeight);
+        auto texture = frameStore->newTexture(frameWidth, frameHeight);
         if (!texture) fail("no texture");
         std::memcpy(texture->mutableContents(), pattern.data(), pattern.size());
         return texture;
     };
 
     QWidget window;
-    const MetalTextureView value{newFrame(), device};
-    const auto coordinator = value.makeCoordinator();
-    auto* view = qobject_cast<TextureGLView*>(value.makeNSView(
-        coordinator, [](const std::string& reason) { fail(reason.c_str()); }, &window));
+    const auto renderer = PreviewWidget::createRenderer(newFrame());
+    auto* view = qobject_cast<TextureGLView*>(PreviewWidget::createWidget(
+        renderer, [](const std::string& reason) { fail(reason.c_str()); }, &window));
     if (!view) fail("the view is not a TextureGLView");
-    value.updateNSView(view, *coordinator);
+    PreviewWidget::setTexture(view, *renderer, renderer->texture());
     view->setGeometry(0, 0, 1280, 720);
     window.resize(1280, 720);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) fail("the window was never exposed");
-    if (!QTest::qWaitFor([&] { return coordinator->counters().draws > 0; }, 10000)) {
+    if (!QTest::qWaitFor([&] { return renderer->counters().draws > 0; }, 10000)) {
         fail("the view never drew");
     }
 
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
         double ms = 0;
         view->runInContext([&](const Renderer::Target& target) {
             const auto start = Stopwatch::now();
-            coordinator->draw(target);
+            renderer->draw(target);
             target.gl.glFinish();
             ms = std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
         });
@@ -85,23 +84,23 @@ int main(int argc, char** argv) {
     std::vector<double> redrawMs;
     std::vector<double> shownMs;
     for (int i = 0; i < samples; ++i) {
-        const auto before = coordinator->counters();
-        MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
+        const auto before = renderer->counters();
+        PreviewWidget::setTexture(nullptr, *renderer, newFrame());
         newFrameMs.push_back(drawAndFinish());
         redrawMs.push_back(drawAndFinish());
-        const auto after = coordinator->counters();
+        const auto after = renderer->counters();
         if (after.uploads != before.uploads + 1 || after.draws != before.draws + 2) {
             fail("a sample did not upload once and draw twice");
         }
 
         // The whole way to the screen: hand-over, draw, copy to the window, buffer swap.
-        MetalTextureView{newFrame(), device}.updateNSView(nullptr, *coordinator);
+        PreviewWidget::setTexture(nullptr, *renderer, newFrame());
         const auto start = Stopwatch::now();
         view->display();
         view->runInContext([](const Renderer::Target& target) { target.gl.glFinish(); });
         shownMs.push_back(
             std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count());
-        if (coordinator->counters().draws != after.draws + 1) fail("repaint did not draw");
+        if (renderer->counters().draws != after.draws + 1) fail("repaint did not draw");
     }
 
     std::printf("preview_4k_ms: %.2f\n", median(newFrameMs));

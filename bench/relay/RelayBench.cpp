@@ -28,11 +28,11 @@
 #include "PipeWireConsumer.h"
 #include "format/Configuration.h"
 #include "format/SharedFrameHeader.h"
-#include "gpu/Device.h"
-#include "platform/DBusNotificationCenter.h"
+#include "gpu/FrameStore.h"
+#include "platform/DBusFrameSignal.h"
 #include "platform/QtRunLoop.h"
 #include "platform/SteadyClock.h"
-#include "platform/XdgContainerLocator.h"
+#include "platform/XdgSharedFolderLocator.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
 #include "tests/relay/RelayTestSupport.h"
@@ -43,7 +43,7 @@ namespace {
 using Stopwatch = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const std::string serverName(config::syphonServerName);
+const std::string serverName(config::cameraName);
 
 double millisecondsSince(Stopwatch::time_point start) {
     return std::chrono::duration<double, std::milli>(Stopwatch::now() - start).count();
@@ -96,8 +96,8 @@ struct Versus {
     double memcpyMilliseconds = 0;
 };
 
-// Publishing one `width` x `height` frame, from the call to the end of the commit that copies or
-// converts it out, with a consumer taking `format` streaming; each round waits for the consumer to
+// Publishing one `width` x `height` frame, from the call to the end of the copy or conversion
+// out, with a consumer taking `format` streaming; each round waits for the consumer to
 // hold the frame before the next. The warm copy of the frame's BGRA bytes it is held against is
 // timed in the same rounds, so that both see the same machine.
 Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int rounds) {
@@ -105,8 +105,8 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
                     .createSource(serverName);
     if (!made.source || !made.failure.empty()) fail("no relay server: " + made.failure);
     auto& source = *made.source;
-    auto device = gpu::Device::create();
-    const auto texture = relaytest::patternTexture(*device, width, height);
+    auto frameStore = gpu::FrameStore::create();
+    const auto texture = relaytest::patternTexture(*frameStore, width, height);
     WarmCopy copy(size_t{width} * height * 4);
 
     auto consumer = PipeWireConsumer::connect(serverName, format, [](auto...) {});
@@ -124,11 +124,8 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
         const size_t received = consumer->frameCount();
         const uint64_t copied = source.copiedFrames();
         const auto start = Stopwatch::now();
-        gpu::CommandBuffer commandBuffer;
-        source.publishFrameTexture(texture, commandBuffer,
-                                   gpu::Rect{0, 0, double(width), double(height)}, true);
-        commandBuffer.commit();
-        // The copy runs inside the commit; should it ever be deferred, the wait counts too.
+        source.publishFrame(texture);
+        // The copy runs inside the call; should it ever be deferred, the wait counts too.
         while (source.copiedFrames() == copied) QCoreApplication::processEvents();
         relaySamples.push_back(millisecondsSince(start));
         if (!relaytest::spinUntil([&] { return consumer->frameCount() > received; }, 10s)) {
@@ -149,8 +146,8 @@ struct Latency {
 // when it holds it.
 Latency latency1080p(int frames) {
     const QString container = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-                                  .filePath(QString::fromUtf8(config::appGroupIdentifier.data(),
-                                                              config::appGroupIdentifier.size()));
+                                  .filePath(QString::fromUtf8(config::sharedFolderName.data(),
+                                                              config::sharedFolderName.size()));
     std::string failure;
     // The files exist before the receiver starts, as a host leaves them.
     if (!SharedFrameWriter::create(container.toStdString(), {}, failure)) fail(failure);
@@ -158,12 +155,12 @@ Latency latency1080p(int frames) {
     auto log = std::make_shared<NullLog>();
     auto runLoop = std::make_shared<QtRunLoop>();
     const ReceiverPlatform platform{runLoop,
-                                    std::make_shared<DBusNotificationCenter>(),
-                                    std::make_shared<XdgContainerLocator>(),
+                                    std::make_shared<DBusFrameSignal>(),
+                                    std::make_shared<XdgSharedFolderLocator>(),
                                     std::make_shared<SteadyClock>(),
                                     log,
                                     std::make_shared<PipeWireRelayFactory>(log, runLoop)};
-    auto receiver = TextureReceiver::create(gpu::Device::create(), platform);
+    auto receiver = TextureReceiver::create(gpu::FrameStore::create(), platform);
     if (!receiver) fail("no receiver");
 
     std::mutex mutex;

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     const double warmup = std::stod(option(argc, argv, "--warmup", "3"));
     const double seconds = std::stod(option(argc, argv, "--seconds", "30"));
     const std::string label = option(argc, argv, "--label", "run");
-    const std::string node = option(argc, argv, "--node", std::string(config::syphonServerName));
+    const std::string node = option(argc, argv, "--node", std::string(config::cameraName));
 
     BarTracker tracker;
     auto consumer = PipeWireConsumer::connect(

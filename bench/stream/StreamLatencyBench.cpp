@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "gpu/CommandBuffer.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 #include "platform/QtRunLoop.h"
 #include "platform/StdoutLogSink.h"
 #include "stream/GstStreamServer.h"
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
                  {"-q", "srtsrc", "uri=" + uri + "?mode=caller&latency=40", "!", "tsdemux", "!",
                   "h264parse", "!", "avdec_h264", "max-threads=1", "!", "videoconvert", "!",
                   "video/x-raw,format=BGRA", "!", "fdsink", "fd=1", "sync=false"});
-    const auto device = gpu::Device::create();
+    const auto frameStore = gpu::FrameStore::create();
     QByteArray pending;
     std::vector<double> latencies;
     int shade = 0;  // 0: black; 255: white
@@ -47,12 +46,10 @@ int main(int argc, char** argv) {
     const auto send = [&] {
         const bool turn = !waiting || Clock::now() - sent > std::chrono::seconds(2);
         if (turn) shade = 255 - shade;
-        auto texture = device->newTexture(width, height);
+        auto texture = frameStore->newTexture(width, height);
         std::fill_n(texture->mutableContents(), frameBytes, uint8_t(shade));
-        gpu::CommandBuffer commands;
-        server->publishFrameTexture(texture, commands, {0, 0, width, height}, true);
         if (turn) sent = Clock::now(), waiting = true;
-        commands.commit();
+        server->publishFrame(texture);
     };
     QObject::connect(&client, &QProcess::readyReadStandardOutput, [&] {
         pending += client.readAllStandardOutput();

@@ -24,8 +24,10 @@
 #include "app/LMVuzadivirurApp.h"
 #include "app/SnapshotWriter.h"
 #include "app/TextureReceiverState.h"
+#include "gpu/FrameStore.h"
+#include "gpu/OpenGLAvailable.h"
 #include "platform/QtRunLoop.h"
-#include "preview/MetalTextureView.h"
+#include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
 #include "tests/support/OpenDescriptors.h"
 
@@ -113,7 +115,7 @@ int main(int argc, char** argv) {
     if (!address.empty() && !stream.apply("stream", address, failure))
         return std::fprintf(stderr, "%s\n", failure.c_str()), 2;
 
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
     const int status = run(warmup, seconds, name, save4k, stream);
     QtRunLoop::runPendingJobs();
@@ -124,10 +126,10 @@ namespace {
 
 int run(double warmup, double seconds, const std::string& name, bool save4k,
         const StreamSettings& stream) {
-    auto device = gpu::Device::systemDefault();
-    if (!device) return 1;
+    if (!gpu::openGLAvailable()) return 1;
+    auto frameStore = gpu::FrameStore::create();
     const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform(stream);
-    auto receiver = TextureReceiver::create(device, platform);
+    auto receiver = TextureReceiver::create(frameStore, platform);
     if (!receiver) return 1;
 
     // The number is assigned after the first signal of a frame, so the next signal sees it.
@@ -142,14 +144,14 @@ int run(double warmup, double seconds, const std::string& name, bool save4k,
         }
     });
 
-    ContentView window(device, std::make_shared<TextureReceiverState>(receiver), platform.log);
+    ContentView window(std::make_shared<TextureReceiverState>(receiver), platform.log);
     window.resize(1280, 720);
     window.show();
 
     const auto saveLoop = std::make_shared<SaveLoop>();
     QTemporaryDir saveDir;
     if (save4k) {
-        saveLoop->frame = device->newTexture(3840, 2160);
+        saveLoop->frame = frameStore->newTexture(3840, 2160);
         if (!saveLoop->frame || !saveDir.isValid()) return 1;
         for (size_t i = 0; i < size_t{3840} * 2160 * 4; ++i) {
             saveLoop->frame->mutableContents()[i] = uint8_t(i * 7 + i / 15360);

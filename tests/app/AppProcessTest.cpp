@@ -51,7 +51,7 @@ class AppProcessTest : public QObject {
         TempDirectory runtime;
         std::string failure;
         auto writer =
-            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+            SharedFrameWriter::create(runtime.path() / config::sharedFolderName, {}, failure);
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(320, 180, 320 * 4);
         QVERIFY(writer->writeFrame(1, 320, 180, 320 * 4, pixels.data()));
@@ -77,13 +77,13 @@ class AppProcessTest : public QObject {
         QTest::addColumn<QString>("variable");  // set to "none", or removed when "-" comes first
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("logged");  // the receiver's own line before the report
-        const QString noDevice = QStringLiteral("Metal is not supported on this device");
+        const QString noOpenGL = QStringLiteral("Metal is not supported on this device");
         const bool wayland = qgetenv("QT_QPA_PLATFORM") == "wayland";
         QTest::newRow("no OpenGL")
             << (wayland ? "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION" : "QT_XCB_GL_INTEGRATION")
-            << noDevice << QString();
+            << noOpenGL << QString();
         QTest::newRow("no display")
-            << (wayland ? "-WAYLAND_DISPLAY" : "-DISPLAY") << noDevice << QString();
+            << (wayland ? "-WAYLAND_DISPLAY" : "-DISPLAY") << noOpenGL << QString();
         QTest::newRow("no receiver")
             << "-XDG_RUNTIME_DIR"
             << "Failed to initialize TextureReceiver - check App Group entitlements"

@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 
-#include "gpu/Region.h"
+#include "gpu/FrameStore.h"
 
 std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
                                           const std::function<Bgra(uint32_t, uint32_t)>& pixel) {
@@ -11,10 +11,9 @@ std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
     for (uint32_t i = 0; i < width * height; ++i) {
         pixels.push_back(pixel ? pixel(i % width, i / width) : Bgra{90, 40, 200, 255});
     }
-    auto texture = testDevice->newTexture(width, height);
+    auto texture = testFrameStore->newTexture(width, height);
     if (texture) {
-        texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(),
-                               size_t{width} * 4);
+        texture->writePixels(pixels.data(), size_t{width} * 4);
     }
     return texture;
 }

@@ -6,12 +6,14 @@
 #include <functional>
 
 #include "app/ContentView.h"
+#include "gpu/FrameStore.h"
+#include "gpu/OpenGLAvailable.h"
 #include "tests/app/FakeReceiverState.h"
 #include "tests/preview/KeepGlDriversLoaded.h"
 #include "tests/support/Fakes.h"
 
-// The system's GPU device, while the tests run.
-inline std::shared_ptr<gpu::Device> testDevice;
+// Where the tests' textures come from, while the tests run.
+inline std::shared_ptr<gpu::FrameStore> testFrameStore;
 
 struct Bgra {  // one pixel in the texture's byte order
     uint8_t b, g, r, a;
@@ -35,19 +37,19 @@ struct FakeWindow {
     std::shared_ptr<FakeReceiverState> state = std::make_shared<FakeReceiverState>();
     std::shared_ptr<Journal> log = std::make_shared<Journal>();  // the lines the window logs
     std::unique_ptr<ContentView> view =
-        std::make_unique<ContentView>(testDevice, state, std::make_shared<RecordingLog>(log));
+        std::make_unique<ContentView>(state, std::make_shared<RecordingLog>(log));
 };
 
 // Runs the test object `Test` in an application whose windows get the preview's OpenGL format.
 template <typename Test>
 int runGlTests(int argc, char** argv) {
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
-    testDevice = gpu::Device::systemDefault();
-    if (!testDevice) qFatal("the tests need an OpenGL 3.3 core device");
+    if (!gpu::openGLAvailable()) qFatal("the tests need an OpenGL 3.3 core device");
+    testFrameStore = gpu::FrameStore::create();
     Test test;
     const int failures = QTest::qExec(&test, argc, argv);
     keepGlDriversLoaded();  // GL has been used by now
-    testDevice.reset();
+    testFrameStore.reset();
     return failures;
 }

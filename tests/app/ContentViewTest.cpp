@@ -10,8 +10,8 @@
 #include "app/LMVuzadivirurApp.h"
 #include "app/ProgressSpinner.h"
 #include "app/StatusDot.h"
-#include "app/SystemColors.h"
 #include "app/Translations.h"
+#include "app/WindowColors.h"
 #include "format/Configuration.h"
 #include "preview/TextureGLView.h"
 #include "tests/app/AppTestSupport.h"
@@ -96,7 +96,7 @@ class ContentViewTest : public QObject {
         QCOMPARE(w.shown("waitingPanel"), !texture);
         QCOMPARE(w.view->findChild<ProgressSpinner*>("spinner")->isAnimating(), !texture);
         QCOMPARE(w.shown("preview"), texture);
-        const QColor dot = receiving ? SystemColors::green() : SystemColors::red();
+        const QColor dot = receiving ? WindowColors::green() : WindowColors::red();
         QVERIFY(near(w.view->grab().toImage().pixelColor(w.geometryOf("statusDot").center()), dot));
         QStringList texts{labelText(*w.view, "stateLabel")};
         for (const char* name : frameItems) {
@@ -127,7 +127,7 @@ class ContentViewTest : public QObject {
         qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
         std::string failure;
         auto writer =
-            SharedFrameWriter::create(runtime.path() / config::appGroupIdentifier, {}, failure);
+            SharedFrameWriter::create(runtime.path() / config::sharedFolderName, {}, failure);
         QVERIFY2(writer != nullptr, failure.c_str());
         const std::vector<uint8_t> pixels = TestPattern::quadrants(640, 360, 640 * 4);
         QVERIFY(writer->writeFrame(1, 640, 360, 640 * 4, pixels.data()));
@@ -154,12 +154,12 @@ class ContentViewTest : public QObject {
         // still there to save; the next frame connects the window again.
         const auto dot = [&] { return view.findChild<StatusDot*>("statusDot")->color(); };
         QVERIFY(writer->writeFrame(2, 640, 360, 640 * 4, pixels.data()));
-        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::green(), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::red(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), WindowColors::green(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), WindowColors::red(), 2000);
         const auto* save = view.findChild<QPushButton*>("saveButton");
         QVERIFY(shows(0.25, TestPattern::topLeft) && save->isVisible() && save->isEnabled());
         QVERIFY(writer->writeFrame(3, 640, 360, 640 * 4, pixels.data()));
-        QTRY_COMPARE_WITH_TIMEOUT(dot(), SystemColors::green(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(dot(), WindowColors::green(), 60000);
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
     }
 

@@ -25,7 +25,7 @@ struct ReceiverHarness {
     }
 
     std::shared_ptr<TextureReceiver> makeReceiver() {
-        return receiver = TextureReceiver::create(device, fakes.platform());
+        return receiver = TextureReceiver::create(frameStore, fakes.platform());
     }
 
     // Writes a quadrant frame of the given size, tightly packed, and returns its pixels.
@@ -38,8 +38,7 @@ struct ReceiverHarness {
     std::vector<uint8_t> shown(std::shared_ptr<gpu::Texture> texture = {}) const {
         if (!texture && !(texture = receiver->currentTexture())) return {};
         std::vector<uint8_t> bytes(size_t{texture->width()} * texture->height() * 4);
-        const auto all = gpu::Region::make2D(0, 0, texture->width(), texture->height());
-        texture->getBytes(bytes.data(), texture->width() * 4, all, 0);
+        texture->readPixels(bytes.data(), texture->width() * 4);
         return bytes;
     }
 
@@ -47,7 +46,7 @@ struct ReceiverHarness {
 
     TempDirectory dir;
     FakePlatform fakes;
-    std::shared_ptr<gpu::Device> device = gpu::Device::create();
+    std::shared_ptr<gpu::FrameStore> frameStore = gpu::FrameStore::create();
     std::unique_ptr<SharedFrameWriter> writer;
     std::shared_ptr<TextureReceiver> receiver;
     std::string failure;  // a writer's

@@ -42,8 +42,7 @@ TEST(ReceiverConstruction, TakesFramesExactlyIntoFreshTexturesAndTearsDownInOrde
     h.receiver->checkForNewFrame();
     EXPECT_EQ(h.shown(), largest);
     EXPECT_EQ(h.shown(kept), packed);
-    const auto& last = *h.fakes.relay->publications->back();
-    EXPECT_TRUE(last.texture == h.receiver->currentTexture() && last.flipped && last.committed);
+    EXPECT_EQ(h.fakes.relay->publications->back(), h.receiver->currentTexture());
     const void* identity = h.receiver.get();
     h.receiver.reset();
     EXPECT_EQ(h.fakes.journal->entries,
@@ -52,7 +51,7 @@ TEST(ReceiverConstruction, TakesFramesExactlyIntoFreshTexturesAndTearsDownInOrde
                      "relay: publish", "relay: publish", "relay: publish", "relay: stop",
                      serverStopped, "relay: destroyed"}));
     EXPECT_EQ(h.fakes.runLoop->liveTimers(), 0u);
-    EXPECT_EQ(h.fakes.notifications->removals, std::vector<const void*>{identity});
+    EXPECT_EQ(h.fakes.frameSignal->removals, std::vector<const void*>{identity});
     EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
 }
 
@@ -88,7 +87,7 @@ TEST(ReceiverConstruction, EachFailureIsReportedAndLeaksNoDescriptor) {
 TEST(ReceiverConstruction, WaitsForTheHostsFilesAndFollowsThemWhenMadeAnew) {
     ReceiverHarness h({}, Start::empty);
     h.fakes.relay->failure = "no PipeWire daemon";
-    h.fakes.notifications->refuseWith = "no session bus";
+    h.fakes.frameSignal->refuseWith = "no session bus";
     ASSERT_TRUE(h.makeReceiver());
     for (int i = 0; i < 3; ++i) h.receiver->checkForNewFrame();
     for (const uint32_t frame : {5, 6}) {
@@ -164,7 +163,7 @@ TEST(FrameIngestion, AHostChangingSizeEveryFrameNeverYieldsAMislabelledPicture) 
         const std::vector<uint8_t> pixels(size_t{width} * height * 4, uint8_t(n));
         h.writer->writeFrame(n, width, height, width * 4, pixels.data());
     };
-    h.device->faults().onNewTexture = [&] { ++calls % every ? void() : writeNext(); };
+    h.frameStore->faults().onNewTexture = [&] { ++calls % every ? void() : writeNext(); };
     for (int i = 0; i < 12; ++i) {
         writeNext();
         h.receiver->checkForNewFrame();

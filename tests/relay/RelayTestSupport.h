@@ -8,11 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "core/RelayServer.h"
+#include "core/FrameSink.h"
 #include "format/Configuration.h"
-#include "gpu/CommandBuffer.h"
-#include "gpu/Device.h"
-#include "relay/PixelRegion.h"
+#include "gpu/FrameStore.h"
 #include "tools/writer/TestPattern.h"
 
 // What the relay tests and the relay benchmark share.
@@ -20,7 +18,7 @@ namespace relaytest {
 
 using namespace std::chrono_literals;
 
-inline const std::string serverName(config::syphonServerName);
+inline const std::string serverName(config::cameraName);
 
 inline void spinFor(std::chrono::milliseconds duration) {
     QEventLoop loop;
@@ -37,23 +35,17 @@ inline bool spinUntil(const std::function<bool()>& done, std::chrono::millisecon
 }
 
 // A texture holding the four-quadrant test picture.
-inline std::shared_ptr<gpu::Texture> patternTexture(gpu::Device& device, uint32_t width,
+inline std::shared_ptr<gpu::Texture> patternTexture(gpu::FrameStore& frameStore, uint32_t width,
                                                     uint32_t height) {
-    auto texture = device.newTexture(width, height);
+    auto texture = frameStore.newTexture(width, height);
     const auto pixels = TestPattern::quadrants(width, height, width * 4);
-    texture->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(), width * 4);
+    texture->writePixels(pixels.data(), width * 4);
     return texture;
 }
 
-// Publishes `region` (by default all) of `texture` through `server` on a command buffer it commits.
-inline void publish(RelayServer& server, const std::shared_ptr<gpu::Texture>& texture,
-                    std::optional<PixelRegion> region = {}, bool flipped = true) {
-    const PixelRegion r = region.value_or(PixelRegion{0, 0, texture->width(), texture->height()});
-    gpu::CommandBuffer commandBuffer;
-    server.publishFrameTexture(
-        texture, commandBuffer,
-        gpu::Rect{double(r.x), double(r.y), double(r.width), double(r.height)}, flipped);
-    commandBuffer.commit();
+// Publishes `texture` through `server`.
+inline void publish(FrameSink& server, const std::shared_ptr<gpu::Texture>& texture) {
+    server.publishFrame(texture);
 }
 
 }  // namespace relaytest

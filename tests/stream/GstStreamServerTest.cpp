@@ -73,8 +73,8 @@ struct Client {
     }
     // Sends the test picture through `server` about every 10 ms until this client shows it or
     // ends; whether it shows it.
-    bool receives(RelayServer* server, uint32_t width, uint32_t height) {
-        const auto texture = patternTexture(*gpu::Device::create(), width, height);
+    bool receives(FrameSink* server, uint32_t width, uint32_t height) {
+        const auto texture = patternTexture(*gpu::FrameStore::create(), width, height);
         const auto ended = [&] {
             return shows(width, height) || process.state() == QProcess::NotRunning;
         };

@@ -53,24 +53,25 @@ class FakeRunLoop : public RunLoop {
     std::vector<std::shared_ptr<Timer>> timers_;
 };
 
-class FakeNotificationCenter : public NotificationCenter {
+class FakeFrameSignal : public FrameSignal {
   public:
-    bool addObserver(const void*, const std::string&, std::function<void()>,
-                     std::string& failure) override {
+    bool subscribe(const void*, const std::string&, std::function<void()>,
+                   std::string& failure) override {
         failure = refuseWith.value_or("");
         return !refuseWith;
     }
-    void removeObserver(const void* observer) override { removals.push_back(observer); }
+    void unsubscribe(const void* subscriber) override { removals.push_back(subscriber); }
 
     std::optional<std::string> refuseWith;
     std::vector<const void*> removals;
 };
 
 // The host's folder, found only for the host's group.
-class FakeContainerLocator : public ContainerLocator {
+class FakeSharedFolderLocator : public SharedFolderLocator {
   public:
-    explicit FakeContainerLocator(std::optional<std::filesystem::path> folder) : folder_(folder) {}
-    std::optional<std::filesystem::path> containerDirectory(std::string_view group) override {
+    explicit FakeSharedFolderLocator(std::optional<std::filesystem::path> folder)
+        : folder_(folder) {}
+    std::optional<std::filesystem::path> sharedFolder(std::string_view group) override {
         return group == "group.com.lumetra.visualizer" ? folder_ : std::nullopt;
     }
 
@@ -101,18 +102,12 @@ struct RecordingLog : LogSink {
     std::shared_ptr<Journal> journal;
 };
 
-struct Publication {
-    std::shared_ptr<gpu::Texture> texture;
-    gpu::Rect region;
-    bool flipped = false;
-    bool committed = false;  // once the command buffer it was encoded on ran
-};
-using Publications = std::vector<std::shared_ptr<Publication>>;
+using Publications = std::vector<std::shared_ptr<gpu::Texture>>;
 
-class RecordingRelayFactory : public RelayServerFactory {
+class RecordingRelayFactory : public FrameSinkFactory {
   public:
     explicit RecordingRelayFactory(std::shared_ptr<Journal> journal) : journal_(journal) {}
-    Result create(const std::string& name, std::shared_ptr<gpu::Device>) override {
+    Result create(const std::string& name, std::shared_ptr<gpu::FrameStore>) override {
         journal_->entries.push_back("relay: create " + name);
         return Result{std::make_unique<Relay>(journal_, publications), failure};
     }
@@ -121,16 +116,13 @@ class RecordingRelayFactory : public RelayServerFactory {
     std::shared_ptr<Publications> publications = std::make_shared<Publications>();
 
   private:
-    struct Relay : RelayServer {
+    struct Relay : FrameSink {
         Relay(std::shared_ptr<Journal> journal, std::shared_ptr<Publications> publications)
             : journal(std::move(journal)), publications(std::move(publications)) {}
         ~Relay() override { journal->entries.push_back("relay: destroyed"); }
-        void publishFrameTexture(std::shared_ptr<gpu::Texture> texture, gpu::CommandBuffer& buffer,
-                                 gpu::Rect region, bool flipped) override {
-            auto made = std::make_shared<Publication>(Publication{texture, region, flipped});
-            publications->push_back(made);
+        void publishFrame(std::shared_ptr<gpu::Texture> texture) override {
+            publications->push_back(std::move(texture));
             journal->entries.push_back("relay: publish");
-            buffer.encode([made] { made->committed = true; });
         }
         void stop() override { journal->entries.push_back("relay: stop"); }
         std::shared_ptr<Journal> journal;
@@ -142,17 +134,16 @@ class RecordingRelayFactory : public RelayServerFactory {
 // A complete set of fakes, wired to one journal.
 struct FakePlatform {
     explicit FakePlatform(std::optional<std::filesystem::path> container)
-        : containers(std::make_shared<FakeContainerLocator>(container)) {}
+        : sharedFolders(std::make_shared<FakeSharedFolderLocator>(container)) {}
     ReceiverPlatform platform() const {
-        return {runLoop, notifications, containers, clock, std::make_shared<RecordingLog>(journal),
+        return {runLoop, frameSignal, sharedFolders, clock, std::make_shared<RecordingLog>(journal),
                 relay};
     }
 
     std::shared_ptr<Journal> journal = std::make_shared<Journal>();
     std::shared_ptr<FakeRunLoop> runLoop = std::make_shared<FakeRunLoop>();
-    std::shared_ptr<FakeNotificationCenter> notifications =
-        std::make_shared<FakeNotificationCenter>();
-    std::shared_ptr<ContainerLocator> containers;
+    std::shared_ptr<FakeFrameSignal> frameSignal = std::make_shared<FakeFrameSignal>();
+    std::shared_ptr<SharedFolderLocator> sharedFolders;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<RecordingRelayFactory> relay = std::make_shared<RecordingRelayFactory>(journal);
 };

@@ -85,7 +85,7 @@ class HostFaults : public testing::Test {
         EXPECT_TRUE(!wait || host->waitForFinished(patience * 2)) << host->transcript();
         return host;
     }
-    fs::path groupFolder() const { return runtime_.path() / config::appGroupIdentifier; }
+    fs::path groupFolder() const { return runtime_.path() / config::sharedFolderName; }
 
     // Quits the application the way a desktop session does and checks that it went cleanly.
     void quitCleanly(Child& app, int timeoutMs = patience, int signal = SIGTERM) {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "format/SharedFrameHeader.h"
-#include "gpu/Device.h"
+#include "gpu/FrameStore.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ bool parseSize(std::string_view text, uint32_t& width, uint32_t& height) {
 // Checks the frame against the slot's rules: sides the reader can make a texture of, rows of at
 // least 4 × width bytes, and all rows within the slot.
 bool checkFrame(const SimOptions& options, std::string& error) {
-    const uint32_t largest = gpu::Device::maxTextureDimension;
+    const uint32_t largest = gpu::FrameStore::maxTextureDimension;
     if (options.width == 0 || options.height == 0 || options.width > largest ||
         options.height > largest) {
         error = "--size: each side must be 1 to " + std::to_string(largest);

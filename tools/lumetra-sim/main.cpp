@@ -13,7 +13,7 @@
 #include "format/Configuration.h"
 #include "format/SharedFrameHeader.h"
 #include "platform/StdoutLogSink.h"
-#include "platform/XdgContainerLocator.h"
+#include "platform/XdgSharedFolderLocator.h"
 #include "tools/lumetra-sim/FramePacer.h"
 #include "tools/lumetra-sim/FrameSignal.h"
 #include "tools/lumetra-sim/SimOptions.h"
@@ -83,13 +83,13 @@ int main(int argc, char** argv) {
     std::filesystem::path directory;
     if (options->directory) {
         directory = *options->directory;
-    } else if (auto group = XdgContainerLocator().containerDirectory(config::appGroupIdentifier)) {
+    } else if (auto group = XdgSharedFolderLocator().sharedFolder(config::sharedFolderName)) {
         directory = *group;
     } else {
         std::fprintf(stderr,
                      "lumetra-sim: no group folder: XDG_RUNTIME_DIR must name an absolute path "
                      "where %s can be made (or give --dir)\n",
-                     std::string(config::appGroupIdentifier).c_str());
+                     std::string(config::sharedFolderName).c_str());
         return 1;
     }
 

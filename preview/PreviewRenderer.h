@@ -7,49 +7,44 @@
 #include <string>
 
 #include "preview/Renderer.h"
-#include "shaders/ShaderLibrary.h"
+#include "shaders/ShaderSources.h"
 
 class RenderPipeline;
 class UploadedTexture;
 
 namespace gpu {
-class CommandQueue;
-class Device;
 class Texture;
 }  // namespace gpu
 
 // Draws the texture it was last handed into its view: the renderer of one shown preview
-// (MetalTextureView::Coordinator). Textures are handed over on the main thread and drawn on the
-// view's render thread.
-class Coordinator : public Renderer {
+// (see PreviewWidget). Textures are handed over on the main thread and drawn on the view's render
+// thread.
+class PreviewRenderer : public Renderer {
     struct Token {};
 
   public:
-    // A coordinator with the device's command queue and the pipeline's functions from `library`
-    // (the built-in one by default); none when the device gives no queue or there is no library.
-    static std::shared_ptr<Coordinator> make(
-        std::shared_ptr<gpu::Device> device, std::shared_ptr<gpu::Texture> texture,
-        std::optional<ShaderLibrary> library = ShaderLibrary::defaultLibrary());
-    Coordinator(Token, std::shared_ptr<gpu::Device> device,
-                std::shared_ptr<gpu::CommandQueue> commandQueue,
-                std::shared_ptr<gpu::Texture> texture, const ShaderLibrary& library);
-    ~Coordinator() override;
-    Coordinator(const Coordinator&) = delete;
-    Coordinator& operator=(const Coordinator&) = delete;
+    // A renderer with the pipeline's shaders from `library` (the built-in one by default); none
+    // when there is no library.
+    static std::shared_ptr<PreviewRenderer> make(
+        std::shared_ptr<gpu::Texture> texture,
+        std::optional<ShaderSources> library = ShaderSources::builtIn());
+    PreviewRenderer(Token, std::shared_ptr<gpu::Texture> texture, const ShaderSources& library);
+    ~PreviewRenderer() override;
+    PreviewRenderer(const PreviewRenderer&) = delete;
+    PreviewRenderer& operator=(const PreviewRenderer&) = delete;
 
-    const std::shared_ptr<gpu::Device>& device() const { return device_; }
     std::shared_ptr<gpu::Texture> texture() const;
     // Replaces the texture the next draw shows; nothing else.
     void setTexture(std::shared_ptr<gpu::Texture> texture);
 
     // Builds the shader program in the view's context; false, with the GL compiler or linker
     // log in `error`, when it does not compile or link.
-    bool contextDidCreate(QOpenGLFunctions_3_3_Core& gl, std::string& error) override;
-    void contextWillDestroy() override;
+    bool contextCreated(QOpenGLFunctions_3_3_Core& gl, std::string& error) override;
+    void contextAboutToBeDestroyed() override;
     // The next draw fills the new drawable, so nothing is to be done.
-    void drawableSizeWillChange(QSize size) override;
+    void resized(QSize size) override;
     // Clears the drawable to opaque black and draws the texture over all of it. Skips silently
-    // when there is no texture, no program or no command buffer.
+    // when there is no texture or no program.
     void draw(const Target& target) override;
 
     // What the GPU has been asked to do, for tests and diagnostics.
@@ -61,8 +56,6 @@ class Coordinator : public Renderer {
     Counters counters() const;
 
   private:
-    std::shared_ptr<gpu::Device> device_;
-    std::shared_ptr<gpu::CommandQueue> commandQueue_;
     // The pipeline's two functions, taken from the library at construction; the program itself
     // belongs to a GL context, so it is linked when the view's context comes up.
     std::optional<std::string> vertexFunction_;

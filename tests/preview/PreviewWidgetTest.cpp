@@ -8,11 +8,11 @@
 #include <cstring>
 #include <optional>
 
-#include "gpu/Device.h"
-#include "preview/Coordinator.h"
-#include "preview/MetalTextureView.h"
+#include "gpu/FrameStore.h"
+#include "preview/PreviewRenderer.h"
+#include "preview/PreviewWidget.h"
 #include "preview/TextureGLView.h"
-#include "shaders/ShaderLibrary.h"
+#include "shaders/ShaderSources.h"
 #include "tests/preview/KeepGlDriversLoaded.h"
 #include "tools/writer/TestPattern.h"
 
@@ -42,15 +42,15 @@ std::string everywhere(Colour c) {  // what it gives for `c` drawn opaque all ov
     return samples(image);
 }
 
-class MetalTextureViewTest : public ::testing::Test {
+class PreviewWidgetTest : public ::testing::Test {
   protected:
     // The quadrant picture, or `solid` all over.
     std::shared_ptr<gpu::Texture> texture(QSize size, std::optional<Colour> solid = {}) {
         const uint32_t width = size.width(), height = size.height();
         std::vector<uint8_t> pixels = TestPattern::quadrants(width, height, width * 4);
         for (size_t i = 0; solid && i < pixels.size(); i += 4) std::memcpy(&pixels[i], &*solid, 4);
-        auto made = device->newTexture(width, height);
-        made->replaceRegion(gpu::Region::make2D(0, 0, width, height), 0, pixels.data(), width * 4);
+        auto made = frameStore->newTexture(width, height);
+        made->writePixels(pixels.data(), width * 4);
         return made;
     }
 
@@ -59,23 +59,22 @@ class MetalTextureViewTest : public ::testing::Test {
     void show(std::shared_ptr<gpu::Texture> shown, QSize size, bool topRowFirst = true) {
         window.reset();  // a preview shown before goes, with its GL objects, first
         window = std::make_unique<QWidget>();
-        const MetalTextureView value{std::move(shown), device};
-        coordinator = value.makeCoordinator();
-        view = qobject_cast<TextureGLView*>(value.makeNSView(
-            coordinator, [](const std::string& reason) { ADD_FAILURE() << reason; }, window.get()));
+        renderer = PreviewWidget::createRenderer(shown);
+        view = qobject_cast<TextureGLView*>(PreviewWidget::createWidget(
+            renderer, [](const std::string& reason) { ADD_FAILURE() << reason; }, window.get()));
         ASSERT_NE(view, nullptr);
         view->setTopRowFirstAllowed(topRowFirst);
-        value.updateNSView(view, *coordinator);
+        PreviewWidget::setTexture(view, *renderer, std::move(shown));
         view->resize(size), window->resize(size);
         window->show();
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return view->isValid() && (!coordinator->texture() || draws() > 0); }, 10000));
+            [&] { return view->isValid() && (!renderer->texture() || draws() > 0); }, 10000));
     }
 
     void handOver(std::shared_ptr<gpu::Texture> shown) {
-        MetalTextureView{std::move(shown), device}.updateNSView(view, *coordinator);
+        PreviewWidget::setTexture(view, *renderer, std::move(shown));
     }
-    uint64_t draws() const { return coordinator->counters().draws; }
+    uint64_t draws() const { return renderer->counters().draws; }
     bool drawsAbove(uint64_t count, int milliseconds = 10000) {
         return QTest::qWaitFor([&] { return draws() > count; }, milliseconds);
     }
@@ -93,15 +92,15 @@ class MetalTextureViewTest : public ::testing::Test {
         EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == quadrants; }, 10000)) << shown();
     }
 
-    std::shared_ptr<gpu::Device> device = gpu::Device::create();
-    std::shared_ptr<MetalTextureView::Coordinator> coordinator;
-    // Destroyed first: the view releases its GL objects while the coordinator is still there.
+    std::shared_ptr<gpu::FrameStore> frameStore = gpu::FrameStore::create();
+    std::shared_ptr<PreviewRenderer> renderer;
+    // Destroyed first: the view releases its GL objects while the renderer is still there.
     std::unique_ptr<QWidget> window;
     TextureGLView* view = nullptr;  // owned by `window`
 };
 
 // Enlarged, reduced, at sizes not multiples of each other, in both row orders; drawn and on screen.
-TEST_F(MetalTextureViewTest, ShowsTheFrameUprightUnmirroredAndFillingTheView) {
+TEST_F(PreviewWidgetTest, ShowsTheFrameUprightUnmirroredAndFillingTheView) {
     const QSize frames[] = {{160, 90}, {37, 23}, {300, 300}, {1920, 1080}};
     const QSize views[] = {{320, 180}, {333, 187}, {128, 256}, {640, 360}};
     for (const bool topRowFirst : {true, false}) {
@@ -115,7 +114,7 @@ TEST_F(MetalTextureViewTest, ShowsTheFrameUprightUnmirroredAndFillingTheView) {
 }
 
 // A redraw, without an upload, when resized or exposed; none while nothing happens.
-TEST_F(MetalTextureViewTest, RedrawsWhenResizedOrExposedAndOtherwiseNot) {
+TEST_F(PreviewWidgetTest, RedrawsWhenResizedOrExposedAndOtherwiseNot) {
     for (const auto& [name, resizeTo, hideAndShow, redraws] :
          {std::tuple{"resized", QSize(310, 90), false, true},
           std::tuple{"exposed again", QSize(), true, true},
@@ -123,18 +122,18 @@ TEST_F(MetalTextureViewTest, RedrawsWhenResizedOrExposedAndOtherwiseNot) {
         SCOPED_TRACE(name);
         show(texture({64, 48}), QSize(200, 150));
         waitUntilIdle();
-        const auto before = coordinator->counters();
+        const auto before = renderer->counters();
         if (resizeTo.isValid()) view->resize(resizeTo), window->resize(resizeTo);
         if (hideAndShow) window->hide(), window->show();
         EXPECT_EQ(drawsAbove(before.draws, redraws ? 10000 : 1000), redraws);
         expectQuadrantsOnScreen();
-        EXPECT_EQ(coordinator->counters().uploads, before.uploads);
+        EXPECT_EQ(renderer->counters().uploads, before.uploads);
     }
 }
 
 // Opaque black before any texture; then each texture handed over (or the one shown, again) drawn
 // whole and opaque, with the uploads and GL textures (made only for a new size) so far.
-TEST_F(MetalTextureViewTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOnes) {
+TEST_F(PreviewWidgetTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOnes) {
     show(nullptr, QSize(240, 120));
     EXPECT_EQ(drawn(), everywhere(black));
     for (const auto& [size, solid, again, uploads, allocations] :
@@ -144,26 +143,26 @@ TEST_F(MetalTextureViewTest, DrawsEachTextureHandedOverOpaqueAndUploadsOnlyNewOn
           std::tuple{QSize(200, 100), std::optional{plum}, true, 3u, 2u},
           std::tuple{QSize(30, 20), std::optional<Colour>{}, false, 4u, 3u}}) {
         const uint64_t drawnBefore = draws();
-        handOver(again ? coordinator->texture() : texture(size, solid));
+        handOver(again ? renderer->texture() : texture(size, solid));
         ASSERT_TRUE(drawsAbove(drawnBefore));
         EXPECT_EQ(drawn(), solid ? everywhere(*solid) : quadrants);
-        EXPECT_EQ(coordinator->counters().uploads, uploads);
-        EXPECT_EQ(coordinator->counters().textureAllocations, allocations);
+        EXPECT_EQ(renderer->counters().uploads, uploads);
+        EXPECT_EQ(renderer->counters().textureAllocations, allocations);
     }
     // Two hand-overs between draws: one draw, of the later; the earlier never reaches the GPU.
     waitUntilIdle();
-    const auto before = coordinator->counters();
+    const auto before = renderer->counters();
     handOver(texture({30, 20}, teal));
     handOver(texture({30, 20}, plum));
     ASSERT_TRUE(drawsAbove(before.draws));
     EXPECT_FALSE(drawsAbove(before.draws + 1, 1000)) << "drawn twice";
-    EXPECT_EQ(coordinator->counters().uploads, before.uploads + 1);
+    EXPECT_EQ(renderer->counters().uploads, before.uploads + 1);
     EXPECT_EQ(drawn(), everywhere(plum));
 }
 
 // A preview that cannot draw says why to its owner, once: the GL compiler or linker log, or the
 // missing part. What the owner does with it (the application stops) is its own business.
-TEST_F(MetalTextureViewTest, AFailureIsReportedOnceWithItsReason) {
+TEST_F(PreviewWidgetTest, AFailureIsReportedOnceWithItsReason) {
     // A function of the library, what replaces it (nullptr: none), and the reason, as a pattern.
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"textureFragmentShader",
@@ -178,20 +177,21 @@ TEST_F(MetalTextureViewTest, AFailureIsReportedOnceWithItsReason) {
          "no function textureFragmentShader in the shader library"},
     };
     for (const auto& [function, source, reason] : cases) {
-        auto functions = ShaderLibrary::defaultLibrary()->functions();
+        auto functions = ShaderSources::builtIn()->functions();
         functions.erase(function);
         if (source) functions.emplace(function, source);
-        const auto coordinator = Coordinator::make(device, nullptr, ShaderLibrary(functions));
-        ASSERT_TRUE(coordinator);
+        const auto renderer = PreviewRenderer::make(nullptr, ShaderSources(functions));
+        ASSERT_TRUE(renderer);
         std::vector<std::string> reasons;
-        const MetalTextureView value{device->newTexture(8, 8), device};
-        const std::unique_ptr<QWidget> view(
-            value.makeNSView(coordinator, [&](const std::string& why) { reasons.push_back(why); }));
-        value.updateNSView(view.get(), *coordinator);
+        const auto shown = frameStore->newTexture(8, 8);
+        const std::unique_ptr<QWidget> view(PreviewWidget::createWidget(
+            renderer, [&](const std::string& why) { reasons.push_back(why); }));
+        PreviewWidget::setTexture(view.get(), *renderer, shown);
         view->resize(64, 64);
         view->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !reasons.empty(); }, 30000)) << reason;
-        value.updateNSView(view.get(), *coordinator);  // a later draw is no second report
+        PreviewWidget::setTexture(view.get(), *renderer,
+                                  shown);  // a later draw is no second report
         QTest::qWait(0);
         ASSERT_EQ(reasons.size(), 1u);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(reason),
@@ -205,7 +205,7 @@ TEST_F(MetalTextureViewTest, AFailureIsReportedOnceWithItsReason) {
 // The format is the default before the application exists.
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    QSurfaceFormat::setDefaultFormat(MetalTextureView::surfaceFormat());
+    QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
     const int status = RUN_ALL_TESTS();
     keepGlDriversLoaded();

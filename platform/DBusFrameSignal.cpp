@@ -1,4 +1,4 @@
-#include "platform/DBusNotificationCenter.h"
+#include "platform/DBusFrameSignal.h"
 
 #include <QCoreApplication>
 #include <QDBusError>
@@ -14,18 +14,16 @@ const char* const deliverSlot = SLOT(deliver());
 
 }  // namespace
 
-DBusNotificationCenter::DBusNotificationCenter()
-    : DBusNotificationCenter(QDBusConnection::sessionBus()) {}
+DBusFrameSignal::DBusFrameSignal() : DBusFrameSignal(QDBusConnection::sessionBus()) {}
 
-DBusNotificationCenter::DBusNotificationCenter(const QDBusConnection& connection)
-    : connection_(connection) {}
+DBusFrameSignal::DBusFrameSignal(const QDBusConnection& connection) : connection_(connection) {}
 
-DBusNotificationCenter::~DBusNotificationCenter() {
-    for (auto& [observer, registration] : registrations_) disconnect(registration);
+DBusFrameSignal::~DBusFrameSignal() {
+    for (auto& [subscriber, registration] : registrations_) disconnect(registration);
 }
 
-bool DBusNotificationCenter::addObserver(const void* observer, const std::string& name,
-                                         std::function<void()> callback, std::string& failure) {
+bool DBusFrameSignal::subscribe(const void* subscriber, const std::string& name,
+                                std::function<void()> callback, std::string& failure) {
     if (!connection_.isConnected()) {
         const QString reason = connection_.lastError().message();
         failure = reason.isEmpty() ? "no D-Bus session bus" : reason.toStdString();
@@ -44,20 +42,20 @@ bool DBusNotificationCenter::addObserver(const void* observer, const std::string
         failure = reason.isEmpty() ? "the bus refused the signal match" : reason.toStdString();
         return false;
     }
-    registrations_.emplace(observer, std::move(registration));
+    registrations_.emplace(subscriber, std::move(registration));
     return true;
 }
 
-void DBusNotificationCenter::removeObserver(const void* observer) {
-    auto [first, last] = registrations_.equal_range(observer);
-    // Taken out of the map first: a callback may remove its own observer while it runs.
+void DBusFrameSignal::unsubscribe(const void* subscriber) {
+    auto [first, last] = registrations_.equal_range(subscriber);
+    // Taken out of the map first: a callback may remove its own subscriber while it runs.
     std::vector<Registration> removed;
     for (auto it = first; it != last; ++it) removed.push_back(std::move(it->second));
     registrations_.erase(first, last);
     for (auto& registration : removed) disconnect(registration);
 }
 
-void DBusNotificationCenter::disconnect(Registration& registration) {
+void DBusFrameSignal::disconnect(Registration& registration) {
     if (!registration.receiver) return;
     // Without an application the connection may be gone; the receiver's end stops it anyway.
     if (QCoreApplication::instance() != nullptr && connection_.isConnected()) {

@@ -4,29 +4,29 @@
 #include <QDBusMessage>
 
 #include "format/Configuration.h"
-#include "platform/DBusNotificationCenter.h"
+#include "platform/DBusFrameSignal.h"
 #include "tests/platform/EventLoopWait.h"
 
 namespace {
 
 const std::string newFrame(config::newFrameNotificationName);
 
-TEST(DBusNotificationCenter, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUntilRemoval) {
+TEST(DBusFrameSignal, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUntilRemoval) {
     // Signals come from a connection of their own, as from another program, in sending order.
     QDBusConnection sender = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "sender");
     ASSERT_TRUE(sender.isConnected()) << "needs a session bus (scripts/with-daemons.sh)";
     const auto send = [&](const char* path, const char* interface, const char* member) {
         EXPECT_TRUE(sender.send(QDBusMessage::createSignal(path, interface, member)));
     };
-    DBusNotificationCenter center;
+    DBusFrameSignal center;
     int a = 0, b = 0, markers = 0;
     const auto countA = [&] { ++a; };
     std::string failure;
-    ASSERT_TRUE(center.addObserver(&a, newFrame, countA, failure) &&
-                center.addObserver(&a, newFrame, countA, failure) &&
-                center.addObserver(
-                    &b, newFrame, [&] { ++b, center.removeObserver(&b); }, failure) &&
-                center.addObserver(
+    ASSERT_TRUE(center.subscribe(&a, newFrame, countA, failure) &&
+                center.subscribe(&a, newFrame, countA, failure) &&
+                center.subscribe(
+                    &b, newFrame, [&] { ++b, center.unsubscribe(&b); }, failure) &&
+                center.subscribe(
                     &markers, "com.lumetra.test.marker", [&] { ++markers; }, failure))
         << failure;
     // Adding does not wait for the bus: once a marker arrives, the bus has every match rule,
@@ -44,9 +44,9 @@ TEST(DBusNotificationCenter, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUnt
     send("/com/lumetra/visualizer", "com.lumetra", "newFrame");
     send("/com/lumetra/visualizer", "com.lumetra.visualizer.newFrame", "x");
     ASSERT_TRUE(deliverAll());
-    EXPECT_EQ(a, 4);            // two registrations, two signals
-    EXPECT_EQ(b, 1);            // it removed itself at the first
-    center.removeObserver(&a);  // both registrations go
+    EXPECT_EQ(a, 4);         // two registrations, two signals
+    EXPECT_EQ(b, 1);         // it removed itself at the first
+    center.unsubscribe(&a);  // both registrations go
     send("/com/lumetra/visualizer", "com.lumetra.visualizer", "newFrame");
     ASSERT_TRUE(deliverAll());
     EXPECT_EQ(a, 4);

@@ -1,13 +1,12 @@
+#include "gpu/OpenGLAvailable.h"
+
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFunctions>
 #include <QSurfaceFormat>
-
-#include "gpu/Device.h"
 
 namespace gpu {
 
-std::shared_ptr<Device> Device::systemDefault() {
+bool openGLAvailable() {
     QSurfaceFormat format;
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
@@ -15,20 +14,17 @@ std::shared_ptr<Device> Device::systemDefault() {
 
     QOpenGLContext context;
     context.setFormat(format);
-    if (!context.create()) return nullptr;
+    if (!context.create()) return false;
     const QSurfaceFormat made = context.format();
     if (made.renderableType() != QSurfaceFormat::OpenGL || made.version() < qMakePair(3, 3)) {
-        return nullptr;
+        return false;
     }
     QOffscreenSurface surface;
     surface.setFormat(made);
     surface.create();
-    if (!surface.isValid() || !context.makeCurrent(&surface)) return nullptr;
-    const auto* renderer =
-        reinterpret_cast<const char*>(context.functions()->glGetString(0x1F01 /* GL_RENDERER */));
-    std::string name = renderer ? renderer : "OpenGL";
+    if (!surface.isValid() || !context.makeCurrent(&surface)) return false;
     context.doneCurrent();
-    return create(std::move(name));
+    return true;
 }
 
 }  // namespace gpu

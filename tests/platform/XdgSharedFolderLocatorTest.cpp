@@ -5,30 +5,30 @@
 #include <fstream>
 
 #include "format/Configuration.h"
-#include "platform/XdgContainerLocator.h"
+#include "platform/XdgSharedFolderLocator.h"
 #include "tests/support/TempDirectory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string group(config::appGroupIdentifier);
+const std::string group(config::sharedFolderName);
 
 // The folder for `name` with XDG_RUNTIME_DIR set to `runtime`, or unset when there is none.
 std::optional<fs::path> locate(const std::optional<std::string>& runtime,
                                const std::string& name = group) {
     if (runtime) ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
     if (!runtime) ::unsetenv("XDG_RUNTIME_DIR");
-    return XdgContainerLocator().containerDirectory(name);
+    return XdgSharedFolderLocator().sharedFolder(name);
 }
 
-class XdgContainerLocatorTest : public testing::Test {
+class XdgSharedFolderLocatorTest : public testing::Test {
     void TearDown() override { ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1); }
     const char* const variable_ = std::getenv("XDG_RUNTIME_DIR");
     const std::string saved_ = variable_ ? variable_ : "";
 };
 
-TEST_F(XdgContainerLocatorTest, APrivateFolderMadeOnlyInsideAnAbsoluteRuntimeDirectory) {
+TEST_F(XdgSharedFolderLocatorTest, APrivateFolderMadeOnlyInsideAnAbsoluteRuntimeDirectory) {
     TempDirectory temp;
     const fs::path root = temp.path(), workingDirectory = fs::current_path();
     fs::create_directories(root / "xdg" / "relative");

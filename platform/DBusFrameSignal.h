@@ -5,28 +5,28 @@
 #include <map>
 #include <memory>
 
-#include "core/NotificationCenter.h"
+#include "core/FrameSignal.h"
 
 class DBusSignalReceiver;
 
 // The host's notification as a D-Bus signal: "com.lumetra.visualizer.newFrame" is member
 // `newFrame` of interface `com.lumetra.visualizer`, from any sender and any object path, its
 // arguments unread. Callbacks run on the main thread's event loop.
-class DBusNotificationCenter : public NotificationCenter {
+class DBusFrameSignal : public FrameSignal {
   public:
     // On the session bus.
-    DBusNotificationCenter();
-    explicit DBusNotificationCenter(const QDBusConnection& connection);
-    ~DBusNotificationCenter() override;
-    DBusNotificationCenter(const DBusNotificationCenter&) = delete;
-    DBusNotificationCenter& operator=(const DBusNotificationCenter&) = delete;
+    DBusFrameSignal();
+    explicit DBusFrameSignal(const QDBusConnection& connection);
+    ~DBusFrameSignal() override;
+    DBusFrameSignal(const DBusFrameSignal&) = delete;
+    DBusFrameSignal& operator=(const DBusFrameSignal&) = delete;
 
     // False when the bus is not connected or the name has no interface part. It does not wait
     // for the bus daemon to install the match (no round trip on the main thread): a signal sent
     // at the same moment by another program may be missed, which the 60 Hz poll makes up for.
-    bool addObserver(const void* observer, const std::string& name, std::function<void()> callback,
-                     std::string& failure) override;
-    void removeObserver(const void* observer) override;
+    bool subscribe(const void* subscriber, const std::string& name, std::function<void()> callback,
+                   std::string& failure) override;
+    void unsubscribe(const void* subscriber) override;
 
   private:
     struct Registration {

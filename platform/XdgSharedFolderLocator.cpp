@@ -1,4 +1,4 @@
-#include "platform/XdgContainerLocator.h"
+#include "platform/XdgSharedFolderLocator.h"
 
 #include <sys/stat.h>
 
@@ -6,16 +6,16 @@
 #include <cstdlib>
 #include <string>
 
-std::optional<std::filesystem::path> XdgContainerLocator::containerDirectory(
-    std::string_view groupIdentifier) {
+std::optional<std::filesystem::path> XdgSharedFolderLocator::sharedFolder(
+    std::string_view folderName) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || *runtime == '\0' || runtime[0] != '/') return std::nullopt;
     // A group name that could leave the runtime folder is no group.
-    if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos ||
-        groupIdentifier == "." || groupIdentifier == "..") {
+    if (folderName.empty() || folderName.find('/') != std::string_view::npos || folderName == "." ||
+        folderName == "..") {
         return std::nullopt;
     }
-    std::filesystem::path directory = std::filesystem::path(runtime) / std::string(groupIdentifier);
+    std::filesystem::path directory = std::filesystem::path(runtime) / std::string(folderName);
 
     if (::mkdir(directory.c_str(), 0700) == 0) {
         // The umask may have taken bits away; the folder is private to its user either way.

@@ -3,7 +3,7 @@
 #include <QColor>
 
 // The named colours the window uses, in the system's versions of them.
-namespace SystemColors {
+namespace WindowColors {
 
 inline QColor green() { return QColor(52, 199, 89); }
 inline QColor red() { return QColor(255, 59, 48); }
@@ -13,4 +13,4 @@ inline QColor gray() { return QColor(142, 142, 147); }
 // the note stays readable on the black background whatever the desktop theme.
 inline QColor noteText() { return QColor(217, 217, 217); }
 
-}  // namespace SystemColors
+}  // namespace WindowColors

@@ -1,4 +1,4 @@
-#include "shaders/ShaderLibrary.h"
+#include "shaders/ShaderSources.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,7 @@ namespace {
 const QString resourceFolder = QStringLiteral(":/shaders");
 }  // namespace
 
-std::optional<ShaderLibrary> ShaderLibrary::defaultLibrary() {
+std::optional<ShaderSources> ShaderSources::builtIn() {
     const QDir folder(resourceFolder);
     if (!folder.exists()) return std::nullopt;
     std::map<std::string, std::string> functions;
@@ -19,10 +19,10 @@ std::optional<ShaderLibrary> ShaderLibrary::defaultLibrary() {
         functions.emplace(entry.completeBaseName().toStdString(), file.readAll().toStdString());
     }
     if (functions.empty()) return std::nullopt;
-    return ShaderLibrary(std::move(functions));
+    return ShaderSources(std::move(functions));
 }
 
-std::optional<std::string> ShaderLibrary::newFunctionWithName(const std::string& name) const {
+std::optional<std::string> ShaderSources::source(const std::string& name) const {
     const auto found = functions_.find(name);
     if (found == functions_.end()) return std::nullopt;
     return found->second;
