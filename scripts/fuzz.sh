@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-bash scripts/setup.sh
+bash scripts/setup.sh demo fuzz
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLMV_FUZZ=ON \
   -DLMV_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz --target intake-fuzzer -j"$(nproc)"
