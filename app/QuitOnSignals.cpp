@@ -12,13 +12,25 @@ namespace {
 
 // The write end the handler uses; one instance at a time.
 volatile sig_atomic_t signalWriteFd = -1;
+// Set by the first signal: a later one finds the quit it asked for still under way.
+volatile sig_atomic_t quitAsked = 0;
 constexpr std::array<int, 2> quitSignals{SIGINT, SIGTERM};
 std::array<struct sigaction, 2> previousActions{};
 
-void onQuitSignal(int) {
+void onQuitSignal(int signalNumber) {
     const int savedErrno = errno;
     const int fd = signalWriteFd;
-    if (fd >= 0) {
+    if (quitAsked) {
+        // The quit hangs (a stuck network write, a stuck file system) and the user insists: the
+        // signal's default action ends the process, with a status that says so. The signal is
+        // blocked while its handler runs, so it is delivered as the handler returns.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigemptyset(&byDefault.sa_mask);
+        ::sigaction(signalNumber, &byDefault, nullptr);
+        ::raise(signalNumber);
+    } else if (fd >= 0) {
+        quitAsked = 1;
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(fd, &byte, 1);
     }
@@ -34,6 +46,7 @@ std::unique_ptr<QuitOnSignals> QuitOnSignals::install() {
     auto quitter = std::make_unique<QuitOnSignals>(Token{}, fds[0], fds[1]);
 
     signalWriteFd = fds[1];
+    quitAsked = 0;
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);

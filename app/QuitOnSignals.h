@@ -6,7 +6,8 @@
 
 // Turns SIGINT and SIGTERM into a normal quit of the application's event loop, so that a desktop
 // session ending (or Ctrl+C) tears the window and its receiver down like closing the window.
-// The handler only writes a byte into a pipe; the event loop reads it and quits. One at a time;
+// The handler only writes a byte into a pipe; the event loop reads it and quits. A second signal
+// ends the process at once, by the signal's default action, for a quit that hangs. One at a time;
 // the previous handlers come back when it goes.
 class QuitOnSignals : public QObject {
     Q_OBJECT

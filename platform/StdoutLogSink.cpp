@@ -137,19 +137,24 @@ class Writer {
         std::unique_lock lock(mutex_);
         for (;;) {
             work_.wait(lock, [&] { return !lines_.empty(); });
-            std::string line = std::move(lines_.front());
-            lines_.pop_front();
-            bytes_ -= line.size();
-            // There is room again: the count of the lines lost takes their place in the order.
+            // The whole queue at once, and room again for as much: the lines lost meanwhile came
+            // after all of it, so one count of them follows it, however late this thread runs.
+            std::deque<std::string> batch;
+            batch.swap(lines_);
+            bytes_ = 0;
             if (dropped_ > 0) {
-                push(std::string(droppedNotice) + std::to_string(dropped_) + '\n');
+                ++queued_;
+                batch.push_back(std::string(droppedNotice) + std::to_string(dropped_) + '\n');
                 dropped_ = 0;
             }
             lock.unlock();
-            writeAll(line);
+            for (const std::string& line : batch) {
+                writeAll(line);
+                const std::lock_guard written(mutex_);
+                ++finished_;
+                written_.notify_all();
+            }
             lock.lock();
-            ++finished_;
-            written_.notify_all();
         }
     }
 

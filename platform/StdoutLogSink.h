@@ -5,10 +5,11 @@
 #include "core/LogSink.h"
 
 // Standard output without ever holding up the caller: each line, with its newline, joins a
-// bounded queue that one writer thread, shared by every sink of the process, writes in order. A
-// terminal paused with Ctrl-S or a reader that stops reading stalls that thread, never the
-// caller; lines that do not fit meanwhile are dropped and, once output moves again, counted in
-// one line in their place. A reader that has gone away costs the line, not the process.
+// bounded queue that one writer thread, shared by every sink of the process, takes whole and
+// writes in order. A terminal paused with Ctrl-S or a reader that stops reading stalls that
+// thread, never the caller; lines that do not fit meanwhile are dropped and, once output moves
+// again, counted in one line in their place. A reader that has gone away costs the line, not the
+// process.
 class StdoutLogSink : public LogSink {
   public:
     StdoutLogSink() = default;

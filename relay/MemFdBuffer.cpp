@@ -19,10 +19,22 @@ std::unique_ptr<MemFdBuffer> MemFdBuffer::create(size_t size, std::string& failu
         return nullptr;
     }
     // Consumers may map it but never change its size under us.
-    fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW);
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW) < 0) {
+        failure = std::string("fcntl(F_ADD_SEALS): ") + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
     void* bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (bytes == MAP_FAILED) {
         failure = std::string("mmap: ") + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    // Nor write into it: a consumer's writable mapping would change the frame that the preview,
+    // a PNG and the stream read. The seal spares the mapping made before it, which fills it.
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_FUTURE_WRITE | F_SEAL_SEAL) < 0) {
+        failure = std::string("fcntl(F_SEAL_FUTURE_WRITE): ") + std::strerror(errno);
+        munmap(bytes, size);
         close(fd);
         return nullptr;
     }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-// Shared memory for one relayed frame: an anonymous memfd of a fixed size, mapped read-write.
-// Consumers map the same file through its descriptor.
+// Shared memory for one relayed frame: an anonymous memfd of a fixed size, mapped read-write here
+// and sealed, so that consumers, who map the same file through its descriptor, can only read it.
 class MemFdBuffer {
     struct Token {};
 

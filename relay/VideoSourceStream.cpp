@@ -192,7 +192,7 @@ void VideoSourceStream::addBuffer(pw_buffer* buffer) {
     auto memory = MemFdBuffer::create(negotiated_->bytes, failure);
     if (!memory) return;  // the buffer stays without data and is never filled
     plane.type = SPA_DATA_MemFd;
-    plane.flags = SPA_DATA_FLAG_READWRITE;
+    plane.flags = SPA_DATA_FLAG_READABLE;  // sealed against consumers' writes
     plane.fd = memory->fd();
     plane.mapoffset = 0;
     plane.maxsize = static_cast<uint32_t>(memory->size());

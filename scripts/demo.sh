@@ -59,8 +59,12 @@ fi
 
 shot=$(realpath -m "${1:-$build/lm-vuzadivirur-demo.png}")
 
-bash scripts/setup.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/setup.sh demo
+# Without the test tools a new build folder leaves the tests out; one set up by scripts/test.sh
+# keeps them.
+options=()
+[ -f "$build/CMakeCache.txt" ] || options+=(-DLMV_BUILD_TESTS=OFF)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target lm-vuzadivirur lumetra-sim
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite beside private daemons under a
-# virtual X display; then runs it again in an AddressSanitizer + UBSan build. Warnings are errors.
+# Installs what is missing (every group of scripts/setup.sh), builds, and runs the whole test suite
+# beside private daemons under a virtual X display; then runs it again in an AddressSanitizer +
+# UBSan build. Warnings are errors.
 #   scripts/test.sh            everything
 #   LMV_SANITIZERS=0 scripts/test.sh   the plain build only
 #   LMV_FUZZ_SECONDS=0 scripts/test.sh  without the short fuzz run (default 60 s)
@@ -12,7 +13,7 @@ bash scripts/setup.sh
 
 run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DLMV_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DLMV_WERROR=ON -DLMV_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
   scripts/with-daemons.sh xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$dir" --output-on-failure --timeout 300

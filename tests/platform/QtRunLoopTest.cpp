@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -60,6 +61,23 @@ TEST(QtRunLoop, JobsStillQueuedAtTheEndRunBeforeTheApplicationGoesWithoutHanging
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0);
     EXPECT_EQ(child.readAllStandardOutput().toStdString(), "job ran\nreleased\n");
+}
+
+// The first signal quits the event loop; the program then hangs until a second one ends it.
+TEST(QuitOnSignals, ASecondSignalEndsAQuitThatHangs) {
+    QProcess child;
+    child.start(QStringLiteral(SHUTDOWN_CHILD_PATH), {"--hang-after-quit"});
+    QByteArray output;
+    for (const auto& [signal, expected] : {std::pair{SIGTERM, "ready\n"}, {SIGINT, "quitting\n"}}) {
+        while (!output.endsWith(expected) && child.waitForReadyRead(20'000))
+            output += child.readAllStandardOutput();
+        ASSERT_TRUE(output.endsWith(expected)) << output.toStdString();
+        ::kill(static_cast<pid_t>(child.processId()), signal);
+    }
+    const bool finished = child.waitForFinished(20'000);
+    if (!finished) child.kill();
+    ASSERT_TRUE(finished) << "the second signal did not end the quit";
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);  // ended by SIGINT's default action
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The PipeWire video source against real daemons, seen by a real client: gst-launch-1.0.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -98,6 +99,23 @@ std::string gstMismatch(const std::function<void(qint64 received)>& feed,
            " of them not in turn\n" + gst.readAllStandardError().toStdString();
 }
 
+// The relay's frame memory held open in this process, as a consumer receives it: how many
+// descriptors, and how many of them a consumer could still map for writing (not refused, EPERM).
+std::pair<size_t, size_t> frameMemory() {
+    size_t held = 0, writable = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (!std::filesystem::read_symlink(entry, error).string().starts_with("/memfd:lmv-relay"))
+            continue;
+        ++held;
+        const int fd = std::stoi(entry.path().filename().string());
+        void* mapped = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        writable += mapped != MAP_FAILED || errno != EPERM;
+        if (mapped != MAP_FAILED) munmap(mapped, 4096);
+    }
+    return {held, writable};
+}
+
 class RelayTest : public ::testing::Test {
   protected:
     std::unique_ptr<PipeWireVideoSource> announcedSource() {
@@ -118,8 +136,8 @@ class RelayTest : public ::testing::Test {
 
 // Fresh clients in turn get a texture in their format, rows padded or not, the quadrant seams on
 // even pixels so that a chroma sample covers one colour; one asks for a range of frame rates, as
-// browsers do. Whole BGRA frames leave from the buffer they were written into.
-// Nothing is copied while no one streams; no log lines.
+// browsers do. Whole BGRA frames leave from the buffer they were written into, which no consumer
+// can map for writing. Nothing is copied while no one streams; no log lines.
 TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
@@ -137,10 +155,14 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
              {"NV12", 317, 280}, {"YUY2", 637, 480}, {"BGRA,framerate=[1/1,30/1]", 637, 481}}) {
         // clang-format on
         SCOPED_TRACE((format + " %1 x %2").arg(width).arg(height).toStdString());
-        const auto feed = [&](qint64) {
+        std::pair<size_t, size_t> memory;  // taken once the client has a frame
+        const auto feed = [&](qint64 received) {
             publish(*source, patternTexture(*frameStore, width, height));
+            if (received > 0 && memory.first == 0) memory = frameMemory();
         };
         EXPECT_EQ(gstMismatch(feed, {expectedFrame(width, height, format)}, format), "");
+        EXPECT_TRUE(memory.first > 0 && memory.second == 0)
+            << memory.second << " of " << memory.first << " buffers writable by consumers";
         ASSERT_TRUE(spinUntil([&] { return !source->isStreaming(); }));
         EXPECT_TRUE(nothingCopied()) << "copied with no client";
     }

@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder (or `parent`), removed with everything in it.
 class TempDirectory {
   public:
-    TempDirectory() {
-        std::string name = (std::filesystem::temp_directory_path() / "lmv-test-XXXXXX").string();
+    explicit TempDirectory(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+        std::string name = (parent / "lmv-test-XXXXXX").string();
         if (::mkdtemp(name.data())) path_ = name;
     }
     ~TempDirectory() {
