@@ -1,9 +1,7 @@
 #include "receiver/TextureReceiver.h"
 
 #include <cmath>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "core/DecimalFormat.h"
 #include "format/Configuration.h"
@@ -17,11 +15,6 @@ constexpr double fileCheckSeconds = 0.25;
 constexpr double silenceSeconds = 1.0;
 constexpr int maxCopyAttempts = 3;
 
-bool fileExists(const std::filesystem::path& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
-}
-
 }  // namespace
 
 std::shared_ptr<TextureReceiver> TextureReceiver::create(
@@ -29,37 +22,33 @@ std::shared_ptr<TextureReceiver> TextureReceiver::create(
     if (!frameStore) return nullptr;
     auto receiver =
         std::make_shared<TextureReceiver>(Token{}, std::move(frameStore), std::move(platform));
-    if (!receiver->construct()) return nullptr;  // releasing it runs the teardown if due
+    if (!receiver->start()) return nullptr;  // it goes at once, its parts in their order
     return receiver;
 }
 
 TextureReceiver::TextureReceiver(Token, std::shared_ptr<gpu::FrameStore> frameStore,
                                  ReceiverPlatform platform)
-    : frameStore_(std::move(frameStore)), platform_(std::move(platform)) {}
+    : frameStore_(std::move(frameStore)),
+      platform_(std::move(platform)),
+      relay_(*platform_.relay, frameStore_, platform_.log) {}
 
-bool TextureReceiver::construct() {
-    const std::string serverName(config::cameraName);
-    auto relay = platform_.relay->create(serverName, frameStore_);
-    frameSink_ = std::move(relay.server);
-    if (relay.failure.empty()) {
-        platform_.log->line("✅ Syphon server created: 'Lumetra Vuzadivirur'");
-    } else {
-        platform_.log->line("❌ Failed to create Syphon server 'Lumetra Vuzadivirur': " +
-                            relay.failure + " (frames are not relayed)");
-    }
+TextureReceiver::~TextureReceiver() { platform_.frameSignal->unsubscribe(this); }
 
-    const auto container = platform_.sharedFolders->sharedFolder(config::sharedFolderName);
-    if (!container) {
+bool TextureReceiver::start() {
+    const auto folder = platform_.sharedFolders->sharedFolder(config::sharedFolderName);
+    if (!folder) {
         platform_.log->line("❌ Failed to get App Group container URL");
         return false;
     }
-    frameFileLocation_ = *container / config::frameFileName;
-    lockFileLocation_ = *container / config::lockFileName;
+    sharedFile_.emplace(*folder);
 
-    if (!fileExists(frameFileLocation_)) {
+    if (!sharedFile_->frameFileExists()) {
         platform_.log->line("⏳ Waiting for Lumetra to create shared file...");
         waitingForSharedFile_ = true;
-    } else if (attachSharedFile(true) != Attach::Attached) {
+    } else if (const auto attach = attachSharedFile();
+               attach != SharedFrameFile::Attach::attached) {
+        // A frame file that cannot be opened ends the receiver before its server ever ran.
+        if (attach == SharedFrameFile::Attach::frameFileUnopened) relay_.abandon();
         return false;
     }
 
@@ -69,85 +58,45 @@ bool TextureReceiver::construct() {
     return true;
 }
 
-TextureReceiver::Attach TextureReceiver::attachSharedFile(bool atConstruction) {
-    std::string failure;
-    auto file = FileHandle::openForUpdating(frameFileLocation_, failure);
-    if (!file) {
-        if (atConstruction) {
-            runsTeardown_ = false;  // the server goes without being stopped
-        }
-        if (atConstruction || !attachFailureReported_) {
-            platform_.log->line("❌ Failed to open shared file: " + failure);
-        }
-        attachFailureReported_ = true;
-        return atConstruction ? Attach::Failed : Attach::NotYet;
-    }
-    fileHandle_ = std::move(file);
+void TextureReceiver::reportAttachFailure(const std::string& line) {
+    if (!attachFailureReported_) platform_.log->line(line);
+    attachFailureReported_ = true;
+}
 
-    if (fileExists(lockFileLocation_)) {
-        const Attach lock = openLockFile(atConstruction);
-        if (lock != Attach::Attached) {
-            if (!atConstruction) fileHandle_.reset();  // else the teardown closes it
-            return lock;
-        }
+SharedFrameFile::Attach TextureReceiver::attachSharedFile() {
+    std::string reason;
+    const auto attach = sharedFile_->attach(reason);
+    switch (attach) {
+        case SharedFrameFile::Attach::attached:
+            break;
+        case SharedFrameFile::Attach::frameFileUnopened:
+        case SharedFrameFile::Attach::lockFileUnopened:
+            reportAttachFailure("❌ Failed to open shared file: " + reason);
+            return attach;
+        case SharedFrameFile::Attach::unmapped:
+            reportAttachFailure("❌ mmap failed");
+            return attach;
     }
-
-    mappedMemory_ =
-        SharedMapping::mapReadOnly(fileHandle_->fileDescriptor(), SharedFrameHeader::mappingLength);
-    if (!mappedMemory_) {
-        if (atConstruction || !attachFailureReported_) platform_.log->line("❌ mmap failed");
-        attachFailureReported_ = true;
-        if (!atConstruction) detach();
-        return atConstruction ? Attach::Failed : Attach::NotYet;
-    }
-    frameFileIdentity_ = FileIdentity::of(fileHandle_->fileDescriptor());
     lastFileCheck_ = platform_.clock->now();
     frameTakenSinceAttach_ = false;
     waitingForSharedFile_ = false;
     platform_.log->line("✅ TextureReceiver initialized with shared memory");
-    return Attach::Attached;
+    return attach;
 }
 
-TextureReceiver::Attach TextureReceiver::openLockFile(bool atConstruction) {
-    std::string failure;
-    // flock needs no write access: a lock file the user may only read serves as well.
-    auto lock = FileHandle::openForReading(lockFileLocation_, failure);
-    if (!lock) {
-        if (atConstruction || !attachFailureReported_) {
-            platform_.log->line("❌ Failed to open shared file: " + failure);
-        }
-        attachFailureReported_ = true;
-        return atConstruction ? Attach::Failed : Attach::NotYet;
-    }
-    lockFileIdentity_ = FileIdentity::of(lock->fileDescriptor());
-    lockFileHandle_ = std::move(lock);
-    return Attach::Attached;
-}
-
-void TextureReceiver::detach() {
-    mappedMemory_.reset();
-    fileHandle_.reset();
-    lockFileHandle_.reset();
-    frameFileIdentity_.reset();
-    lockFileIdentity_.reset();
+void TextureReceiver::lookForLockFile() {
+    std::string reason;
+    if (!sharedFile_->lockFileExists() || sharedFile_->openLockFile(reason)) return;
+    reportAttachFailure("❌ Failed to open shared file: " + reason);
 }
 
 bool TextureReceiver::followReplacedFile() {
-    // A file missing for the moment is left alone: a restarting host is about to make it again.
-    const auto replaced = [](const std::filesystem::path& path,
-                             const std::optional<FileIdentity>& attached) {
-        const auto onDisk = FileIdentity::of(path);
-        return onDisk && onDisk != attached;
-    };
-    if (!replaced(frameFileLocation_, frameFileIdentity_) &&
-        !(lockFileHandle_ && replaced(lockFileLocation_, lockFileIdentity_))) {
-        return true;
-    }
+    if (!sharedFile_->replaced()) return true;
     platform_.log->line("🔄 Lumetra replaced its shared file; attaching the new one");
-    detach();
+    sharedFile_->detach();
     attachFailureReported_ = false;
     waitingForSharedFile_ = true;
-    return attachSharedFile(false) == Attach::Attached;
+    return attachSharedFile() == SharedFrameFile::Attach::attached;
 }
 
 bool TextureReceiver::subscribeToFrameSignal() {
@@ -182,22 +131,6 @@ void TextureReceiver::startPolling() {
 void TextureReceiver::newFrameAvailable() {
     platform_.runLoop->post([self = shared_from_this()] { self->checkForNewFrame(); });
 }
-
-TextureReceiver::~TextureReceiver() {
-    if (!runsTeardown_) return;
-    if (pollingTimer_) pollingTimer_->invalidate();
-    pollingTimer_.reset();
-    if (frameSink_) frameSink_->stop();
-    platform_.log->line("🛑 Syphon server stopped");
-    platform_.frameSignal->unsubscribe(this);
-    mappedMemory_.reset();
-    fileHandle_.reset();
-    lockFileHandle_.reset();
-    currentTexture_.reset();
-    frameTimeHistory_.clear();
-    frameSink_.reset();
-}
-
 std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& lock, int64_t length) {
     if (length >= 0 && length < static_cast<int64_t>(SharedFrameHeader::headerSize)) {
         lock.unlock();
@@ -210,7 +143,7 @@ std::optional<SharedFrameHeader> TextureReceiver::readHeader(SharedFileLock& loc
     }
     shortFileReported_ = false;
     SharedFrameHeader header;
-    const uint8_t* slot = mappedMemory_->bytes();
+    const uint8_t* slot = sharedFile_->bytes();
     // Without a lock file the file may still shrink between the length check and the read.
     if (!BusErrorGuard::run([&header, slot] { header = SharedFrameHeader::load(slot); })) {
         return std::nullopt;
@@ -225,10 +158,10 @@ void TextureReceiver::checkForNewFrame() {
 
 void TextureReceiver::attachAndTakeNewestFrame() {
     if (waitingForSharedFile_) {
-        if (!fileExists(frameFileLocation_)) return;
-        if (attachSharedFile(false) != Attach::Attached) return;
+        if (!sharedFile_->frameFileExists()) return;
+        if (attachSharedFile() != SharedFrameFile::Attach::attached) return;
     }
-    if (!mappedMemory_) return;
+    if (!sharedFile_ || !sharedFile_->isAttached()) return;
     // The files are looked at a few times a second rather than at every check, which stays a
     // read of 32 bytes.
     const double now = platform_.clock->now();
@@ -239,20 +172,18 @@ void TextureReceiver::attachAndTakeNewestFrame() {
     }
     // A host may make its lock file after its frame file, even after frames. Until a frame has
     // been taken it is looked for at every check, so that no frame is read unlocked needlessly.
-    if (!lockFileHandle_ && (fileCheckDue || !frameTakenSinceAttach_) &&
-        fileExists(lockFileLocation_)) {
-        openLockFile(false);
+    if (!sharedFile_->hasLockFile() && (fileCheckDue || !frameTakenSinceAttach_)) {
+        lookForLockFile();
     }
     takeNewestFrame();
 }
 
 void TextureReceiver::noticeSilence() {
-    if (!isReceiving_ || platform_.clock->now() - lastFrameTime_ < silenceSeconds) return;
+    if (!isReceiving_ || platform_.clock->now() - *frameRate_.lastFrame() < silenceSeconds) return;
     platform_.log->line("⚠️ No frames from Lumetra for 1 s");
     silenceReported_ = true;
     // The silence is no interval between frames: the next frame starts the rate afresh.
-    frameTimeHistory_.clear();
-    lastFrameTime_ = 0.0;
+    frameRate_.reset();
     publish(fps_, 0.0);
     publish(isReceiving_, false);
 }
@@ -260,9 +191,9 @@ void TextureReceiver::noticeSilence() {
 void TextureReceiver::takeNewestFrame() {
     std::optional<SharedFrameHeader> header;
     {
-        SharedFileLock lock(lockDescriptor());
+        SharedFileLock lock(sharedFile_->lockDescriptor());
         if (lock.busy()) return;  // the host is writing; the slot keeps its newest frame for later
-        header = readHeader(lock, fileHandle_->length());
+        header = readHeader(lock, sharedFile_->length());
     }
     // The texture is made outside the lock. Should the host change the frame's size before the
     // copy, another is made, a few times at most; after that a later check tries again.
@@ -324,9 +255,9 @@ bool TextureReceiver::checkHeader(const SharedFrameHeader& header) {
 TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu::Texture& texture) {
     // The header is read again in the window the pixels are copied in, so that the pixels always
     // belong to the header they are labelled with.
-    SharedFileLock lock(lockDescriptor());
+    SharedFileLock lock(sharedFile_->lockDescriptor());
     if (lock.busy()) return Copy::Stopped;
-    const int64_t length = fileHandle_->length();
+    const int64_t length = sharedFile_->length();
     const auto current = readHeader(lock, length);
     if (!current) return Copy::Stopped;
     if (*current != header) {
@@ -342,7 +273,7 @@ TextureReceiver::Copy TextureReceiver::copyFrame(SharedFrameHeader& header, gpu:
                                                  "than its header announces");
         return Copy::Stopped;
     }
-    const uint8_t* pixels = mappedMemory_->bytes() + SharedFrameHeader::headerSize;
+    const uint8_t* pixels = sharedFile_->bytes() + SharedFrameHeader::headerSize;
     gpu::Texture* target = &texture;
     const size_t bytesPerRow = header.bytesPerRow;
     // One copy, straight from the mapping into the texture's storage, while the lock is held.
@@ -364,15 +295,14 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
         // The old run's intervals say nothing about the new one's rate.
         platform_.log->line("🔄 Lumetra started over at frame #" +
                             std::to_string(header.frameNumber));
-        frameTimeHistory_.clear();
-        lastFrameTime_ = 0.0;
+        frameRate_.reset();
         lastWarnedFrame_.reset();
     }
     frameTakenSinceAttach_ = true;
     if (silenceReported_) platform_.log->line("✅ Frames from Lumetra again");
     silenceReported_ = false;
 
-    if (frameSink_) frameSink_->publishFrame(texture);
+    relay_.publishFrame(texture);
 
     publish(currentTexture_, std::move(texture));
     publish(lastFrameNumber_, int64_t{header.frameNumber});
@@ -382,17 +312,8 @@ void TextureReceiver::publishFrame(const SharedFrameHeader& header,
 }
 
 void TextureReceiver::measureFrameRate() {
-    const double now = platform_.clock->now();
-    if (lastFrameTime_ > 0.0) {
-        frameTimeHistory_.push_back(now - lastFrameTime_);
-        if (frameTimeHistory_.size() > config::frameRateHistoryLength) {
-            frameTimeHistory_.pop_front();
-        }
-        double sum = 0.0;
-        for (const double interval : frameTimeHistory_) sum += interval;
-        publish(fps_, 1.0 / (sum / static_cast<double>(frameTimeHistory_.size())));
-    }
-    lastFrameTime_ = now;
+    frameRate_.frame(platform_.clock->now());
+    if (const auto rate = frameRate_.meanRate()) publish(fps_, *rate);
 }
 
 void TextureReceiver::logProgress(const SharedFrameHeader& header) {

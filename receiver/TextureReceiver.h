@@ -1,21 +1,20 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "core/FrameRateMeter.h"
 #include "core/ReceiverPlatform.h"
 #include "core/WillChangeSignal.h"
+#include "format/Configuration.h"
 #include "format/SharedFrameHeader.h"
 #include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
-#include "receiver/FileHandle.h"
-#include "receiver/FileIdentity.h"
+#include "receiver/RelayServer.h"
 #include "receiver/SharedFileLock.h"
-#include "receiver/SharedMapping.h"
+#include "receiver/SharedFrameFile.h"
 
 // Takes each new frame the host writes into the shared frame file, makes it a texture, relays
 // it and publishes the state the window shows. Lives on the main thread only.
@@ -43,20 +42,18 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     void checkForNewFrame();
 
     // Inspection for tests and diagnostics.
-    bool hasLockFile() const { return lockFileHandle_.has_value(); }
+    bool hasLockFile() const { return sharedFile_ && sharedFile_->hasLockFile(); }
     bool isWaitingForSharedFile() const { return waitingForSharedFile_; }
 
   private:
-    enum class Attach { Attached, NotYet, Failed };
     enum class Copy { Done, HeaderChanged, Stopped };
 
-    bool construct();
-    Attach attachSharedFile(bool atConstruction);
-    Attach openLockFile(bool atConstruction);
+    bool start();
+    SharedFrameFile::Attach attachSharedFile();
+    void lookForLockFile();
     void attachAndTakeNewestFrame();
     bool followReplacedFile();
     void noticeSilence();
-    void detach();
     bool subscribeToFrameSignal();
     void startPolling();
     void takeNewestFrame();
@@ -68,7 +65,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     void measureFrameRate();
     void logProgress(const SharedFrameHeader& header);
     void warnOncePerFrame(uint32_t frameNumber, const std::string& text);
-    int lockDescriptor() const { return lockFileHandle_ ? lockFileHandle_->fileDescriptor() : -1; }
+    void reportAttachFailure(const std::string& line);
 
     template <typename T, typename V>
     void publish(T& field, V&& value) {
@@ -76,34 +73,28 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
         field = std::forward<V>(value);
     }
 
+    // Released in the reverse order: the timer first, the relay server last, after the texture
+    // that may lie in its memory.
+    std::shared_ptr<gpu::FrameStore> frameStore_;
+    ReceiverPlatform platform_;
+    RelayServer relay_;
+
     // Published.
     std::shared_ptr<gpu::Texture> currentTexture_;
     bool isReceiving_ = false;
     int64_t lastFrameNumber_ = 0;
     double fps_ = 0.0;
 
-    std::shared_ptr<gpu::FrameStore> frameStore_;
-    ReceiverPlatform platform_;
-    std::optional<FileHandle> fileHandle_;
-    std::unique_ptr<SharedMapping> mappedMemory_;
-    std::optional<FileHandle> lockFileHandle_;
-    std::optional<FileIdentity> frameFileIdentity_;
-    std::optional<FileIdentity> lockFileIdentity_;
+    std::optional<SharedFrameFile> sharedFile_;  // once the shared folder is known
     double lastFileCheck_ = 0.0;
     bool frameTakenSinceAttach_ = false;
     const int64_t maxDataSize_ = SharedFrameHeader::maxDataSize;
-    double lastFrameTime_ = 0.0;  // 0 until a frame of this run, or after a silence
     bool silenceReported_ = false;
-    std::deque<double> frameTimeHistory_;
-    std::unique_ptr<FrameSink> frameSink_;
-    std::unique_ptr<RepeatingTimer> pollingTimer_;
-
-    std::filesystem::path frameFileLocation_;
-    std::filesystem::path lockFileLocation_;
+    FrameRateMeter frameRate_{config::frameRateHistoryLength};
     bool waitingForSharedFile_ = false;
     bool attachFailureReported_ = false;
     bool shortFileReported_ = false;
     std::optional<uint32_t> lastWarnedFrame_;
     std::optional<SharedFrameHeader> invalidSizeHeader_;  // the last one logged
-    bool runsTeardown_ = true;
+    std::unique_ptr<RepeatingTimer> pollingTimer_;
 };

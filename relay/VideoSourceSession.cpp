@@ -154,7 +154,7 @@ std::shared_ptr<uint8_t> VideoSourceSession::lend(uint32_t width, uint32_t heigh
 
 void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture) {
     if (stopped_ || !texture) return;
-    hostRate_.tick(std::chrono::steady_clock::now());
+    hostRate_.frame(FrameRateMeter::seconds(std::chrono::steady_clock::now()));
     lastSize_ = FrameSize{texture->width(), texture->height()};
     if (!stream_ || connectionBroken_ || streamBroken_) return;
     // A new rate alone would make a linked consumer renegotiate: it waits for a moment when
@@ -169,7 +169,8 @@ void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture) {
 
 void VideoSourceSession::followHostRate() {
     // A rate that wavers by a frame a second around the one offered is the same rate.
-    const auto rate = hostRate_.rate();
+    const auto rate =
+        hostRate_.wholeRate(FrameRateMeter::seconds(std::chrono::steady_clock::now()));
     if (rate && *rate > 0 && (*rate + 1 < offeredRate_ || *rate > offeredRate_ + 1)) {
         offeredRate_ = *rate;
     }

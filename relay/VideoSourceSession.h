@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "core/FrameRateMeter.h"
 #include "core/LogSink.h"
 #include "core/RunLoop.h"
 #include "gpu/StorageLender.h"
 #include "gpu/Texture.h"
-#include "relay/FrameRateMeter.h"
 #include "relay/FrameSize.h"
 
 class PipeWireContext;

@@ -91,7 +91,6 @@ std::unique_ptr<GstStreamServer> GstStreamServer::create(const StreamSettings& s
 
     gst_element_set_state(server->pipeline_->pipeline(), GST_STATE_PLAYING);
     GstStreamServer* self = server.get();
-    server->lastTick_ = std::chrono::steady_clock::now();
     server->timer_ = server->runLoop_->scheduleRepeating(1s, [self] { self->onTick(); });
     return server;
 }
@@ -106,9 +105,10 @@ GstStreamServer::~GstStreamServer() {
 void GstStreamServer::publishFrame(std::shared_ptr<gpu::Texture> texture) { push(texture); }
 
 void GstStreamServer::push(const std::shared_ptr<gpu::Texture>& texture) {
-    ++hostFrames_;
+    const auto now = std::chrono::steady_clock::now();
+    hostRate_.frame(FrameRateMeter::seconds(now));
     if (stopped_ || backoff_.waiting() || !texture) return;
-    if (!withinRate(std::chrono::steady_clock::now())) return;
+    if (!withinRate(now)) return;
     if (gst_app_src_get_current_level_buffers(GST_APP_SRC(pipeline_->source())) >=
         maxQueuedFrames) {
         ++droppedThisMinute_;
@@ -179,14 +179,11 @@ void GstStreamServer::onTick() {
     // The encoder is told the host's rate (at most --stream-fps) once it has been a tenth off
     // for three seconds on end: each new rate has the encoder start over, which a start, a pause
     // or a busy moment is not worth.
-    const double seconds = std::chrono::duration<double>(now - lastTick_).count();
-    const auto hostRate = uint32_t(std::lround(double(hostFrames_) / seconds));
+    const uint32_t hostRate = hostRate_.wholeRate(FrameRateMeter::seconds(now)).value_or(0);
     const uint32_t rate = maxRate_ ? std::min(maxRate_, hostRate) : hostRate;
     const bool off = rate > 0 && std::abs(int(rate) - int(rate_)) * 10 > int(rate_);
     offTicks_ = off ? offTicks_ + 1 : 0;
     if (offTicks_ >= 3) rate_ = rate, offTicks_ = 0;
-    hostFrames_ = 0;
-    lastTick_ = now;
     if (sink_) watchConnection();
     if (++ticksThisMinute_ < 60) return;
     ticksThisMinute_ = 0;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/FrameRateMeter.h"
 #include "core/FrameSink.h"
 #include "core/LogSink.h"
 #include "core/RunLoop.h"
@@ -72,9 +73,8 @@ class GstStreamServer : public FrameSink {
     uint32_t capsRate_ = 0;                // the rate of the caps last given
     std::chrono::nanoseconds interval_{};  // between frames at --stream-fps
     std::chrono::steady_clock::time_point nextDue_{};
-    std::chrono::steady_clock::time_point lastTick_{};
-    uint64_t hostFrames_ = 0;  // since the last tick
-    int offTicks_ = 0;         // ticks on end that found the host's rate a tenth off rate_
+    FrameRateMeter hostRate_;
+    int offTicks_ = 0;  // ticks on end that found the host's rate a tenth off rate_
     bool stopped_ = false;
     FailureBackoff backoff_;
     uint64_t restarts_ = 0;

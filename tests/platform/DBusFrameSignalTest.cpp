@@ -5,11 +5,30 @@
 
 #include "format/Configuration.h"
 #include "platform/DBusFrameSignal.h"
+#include "platform/DBusSignalName.h"
 #include "tests/platform/EventLoopWait.h"
 
 namespace {
 
 const std::string newFrame(config::newFrameNotificationName);
+
+TEST(DBusSignalName, TheLastDotSeparatesInterfaceAndMember) {
+    using Parts = std::optional<std::pair<std::string, std::string>>;
+    const std::pair<const char*, Parts> cases[] = {
+        {"com.lumetra.visualizer.newFrame", {{"com.lumetra.visualizer", "newFrame"}}},
+        {"a.b", {{"a", "b"}}},
+        {"newFrame", std::nullopt},
+        {".newFrame", std::nullopt},
+        {"com.lumetra.", std::nullopt},
+    };
+    for (const auto& [name, parts] : cases) {
+        const auto parsed = DBusSignalName::parse(name);
+        const Parts got =
+            parsed ? Parts{{parsed->interface.toStdString(), parsed->member.toStdString()}}
+                   : std::nullopt;
+        EXPECT_EQ(got, parts) << name;
+    }
+}
 
 TEST(DBusFrameSignal, OnlyTheNamedSignalReachesTheCallbacksFromAnyPathUntilRemoval) {
     // Signals come from a connection of their own, as from another program, in sending order.
