@@ -12,7 +12,7 @@
 #include "format/SharedFrameHeader.h"
 #include "gpu/FrameStore.h"
 #include "gpu/Texture.h"
-#include "receiver/RelayServer.h"
+#include "receiver/FrameRelay.h"
 #include "receiver/SharedFileLock.h"
 #include "receiver/SharedFrameFile.h"
 
@@ -77,7 +77,7 @@ class TextureReceiver : public std::enable_shared_from_this<TextureReceiver> {
     // that may lie in its memory.
     std::shared_ptr<gpu::FrameStore> frameStore_;
     ReceiverPlatform platform_;
-    RelayServer relay_;
+    FrameRelay relay_;
 
     // Published.
     std::shared_ptr<gpu::Texture> currentTexture_;

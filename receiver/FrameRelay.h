@@ -8,12 +8,12 @@
 #include "core/LogSink.h"
 #include "format/Configuration.h"
 
-// The server that relays the receiver's frames to other applications, said to be made as it is
+// What relays the receiver's frames to other applications, said to be made as it is
 // made. It is stopped as it goes, and the log says so even if it could not be made.
-class RelayServer {
+class FrameRelay {
   public:
-    RelayServer(FrameSinkFactory& factory, std::shared_ptr<gpu::FrameStore> frameStore,
-                std::shared_ptr<LogSink> log)
+    FrameRelay(FrameSinkFactory& factory, std::shared_ptr<gpu::FrameStore> frameStore,
+               std::shared_ptr<LogSink> log)
         : log_(std::move(log)) {
         auto made = factory.create(std::string(config::cameraName), std::move(frameStore));
         sink_ = std::move(made.server);
@@ -24,13 +24,13 @@ class RelayServer {
                        " (frames are not relayed)");
         }
     }
-    ~RelayServer() {
+    ~FrameRelay() {
         if (!log_) return;
         if (sink_) sink_->stop();
         log_->line("🛑 Syphon server stopped");
     }
-    RelayServer(const RelayServer&) = delete;
-    RelayServer& operator=(const RelayServer&) = delete;
+    FrameRelay(const FrameRelay&) = delete;
+    FrameRelay& operator=(const FrameRelay&) = delete;
 
     void publishFrame(std::shared_ptr<gpu::Texture> texture) {
         if (sink_) sink_->publishFrame(std::move(texture));
