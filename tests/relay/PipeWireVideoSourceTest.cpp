@@ -170,7 +170,7 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
         const auto feed = [&](qint64) {
             if (!copiedOnConnection && source->isStreaming())
                 copiedOnConnection = source->copiedFrames();
-            publish(*source, texture);
+            publish(*source, patternTexture(*frameStore, width, height));  // lent a buffer
         };
         ASSERT_EQ(gstMismatch(feed, {expectedFrame(width, height, format)}, format), "");
         EXPECT_EQ(copiedOnConnection, copiedIdle) << "copied with no client";
