@@ -74,18 +74,19 @@ class AppProcessTest : public QObject {
     }
 
     void fatalStartUpChecks_data() {
-        QTest::addColumn<QString>("variable");  // set to "none", or removed when "-" comes first
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<bool>("removed");  // else set to "none"
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("logged");  // the receiver's own line before the report
         const QString noOpenGL = QStringLiteral("Metal is not supported on this device");
         const bool wayland = qgetenv("QT_QPA_PLATFORM") == "wayland";
         QTest::newRow("no OpenGL")
-            << (wayland ? "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION" : "QT_XCB_GL_INTEGRATION")
+            << (wayland ? "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION" : "QT_XCB_GL_INTEGRATION") << false
             << noOpenGL << QString();
         QTest::newRow("no display")
-            << (wayland ? "-WAYLAND_DISPLAY" : "-DISPLAY") << noOpenGL << QString();
+            << (wayland ? "WAYLAND_DISPLAY" : "DISPLAY") << true << noOpenGL << QString();
         QTest::newRow("no receiver")
-            << "-XDG_RUNTIME_DIR"
+            << "XDG_RUNTIME_DIR" << true
             << "Failed to initialize TextureReceiver - check App Group entitlements"
             << "❌ Failed to get App Group container URL";
     }
@@ -94,16 +95,16 @@ class AppProcessTest : public QObject {
     // or without OpenGL nothing at all.
     void fatalStartUpChecks() {
         QFETCH(QString, variable);
+        QFETCH(bool, removed);
         QFETCH(QString, message);
         QFETCH(QString, logged);
         TempDirectory runtime;
         QProcess process;
         // An X display where GL cannot be had, no display at all (no core dump either), or no
         // application-group folder.
-        const bool remove = variable.startsWith('-');
-        const QByteArray name = (remove ? variable.mid(1) : variable).toUtf8();
+        const QByteArray name = variable.toUtf8();
         start(process, name == "XDG_RUNTIME_DIR" ? nullptr : &runtime, name.constData(),
-              remove ? QString() : QStringLiteral("none"));
+              removed ? QString() : QStringLiteral("none"));
         QVERIFY(process.waitForFinished(60000));
         const QString output = QString::fromUtf8(process.readAll());
         QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() != 0,
