@@ -23,6 +23,7 @@ tests=(
   gstreamer1.0-tools gstreamer1.0-pipewire gstreamer1.0-plugins-good gstreamer1.0-libav ffmpeg  # clients
   xdotool bc  # the system benchmark minimises the window and works out shares of a core
   desktop-file-utils appstream  # desktop entry and metainfo checks
+  lintian man-db  # the Debian package's checks
 )
 browsers=(chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk)
 # Clang alone only recommends its sanitizer and libFuzzer runtime; this follows its version.

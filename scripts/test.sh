@@ -5,6 +5,7 @@
 #   scripts/test.sh            everything
 #   LMV_SANITIZERS=0 scripts/test.sh   the plain build only
 #   LMV_FUZZ_SECONDS=0 scripts/test.sh  without the short fuzz run (default 60 s)
+#   LMV_PACKAGE=0 scripts/test.sh      without installing and purging the Debian package
 #   ctest --test-dir build -L unit      the fast subset, in seconds, once built
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,11 @@ run_suite() {  # run_suite BUILD_DIR CMAKE_ARGS...
 
 echo "== Release build =="
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+if [ "${LMV_PACKAGE:-1}" != 0 ]; then
+  echo "== The Debian package: lintian, apt install, a run, apt purge =="
+  tests/install/check-package.sh build/bin/lumetra-sim
+fi
 
 if [ "${LMV_SANITIZERS:-1}" != 0 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
