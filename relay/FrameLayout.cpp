@@ -1,6 +1,7 @@
 #include "relay/FrameLayout.h"
 
 #include <libyuv/convert_from_argb.h>
+#include <libyuv/scale_argb.h>
 #include <spa/param/video/raw.h>
 
 #include "relay/FrameCopy.h"
@@ -73,4 +74,21 @@ void FrameLayout::write(const uint8_t* source, size_t sourceStride, uint8_t* des
         default:
             break;
     }
+}
+
+void FrameLayout::write(const uint8_t* source, size_t sourceStride, FrameSize from,
+                        uint8_t* destination, std::vector<uint8_t>& scratch) const {
+    if (from == size) {
+        write(source, sourceStride, destination);
+        return;
+    }
+    const bool packed = format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_BGRx;
+    if (!packed) scratch.resize(size.bytes());
+    uint8_t* scaled = packed ? destination : scratch.data();
+    const size_t scaledStride = packed ? stride() : size.stride();
+    libyuv::ARGBScale(source, static_cast<int>(sourceStride), static_cast<int>(from.width),
+                      static_cast<int>(from.height), scaled, static_cast<int>(scaledStride),
+                      static_cast<int>(size.width), static_cast<int>(size.height),
+                      libyuv::kFilterBox);
+    if (!packed) write(scaled, scaledStride, destination);
 }

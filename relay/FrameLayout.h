@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "relay/FrameSize.h"
 
@@ -32,4 +33,9 @@ struct FrameLayout {
     // Writes a `size` BGRA image whose rows are `sourceStride` bytes apart into `destination`,
     // which holds `bytes`, converting in one pass where the format is YUV.
     void write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const;
+    // The same for a BGRA image of any size `from`, scaled to `size` (box filtered) where it
+    // differs. The source is read once: scaled straight into BGRA rows, or, for YUV, into
+    // `scratch` at `size`, which is then converted.
+    void write(const uint8_t* source, size_t sourceStride, FrameSize from, uint8_t* destination,
+               std::vector<uint8_t>& scratch) const;
 };
