@@ -118,8 +118,9 @@ class RelayTest : public ::testing::Test {
 
 // Fresh clients in turn get a texture in their format, rows padded or not, the quadrant seams on
 // even pixels so that a chroma sample covers one colour; one asks for a range of frame rates, as
-// browsers do. Whole BGRA frames leave from the buffer they were written into.
-// Nothing is copied while no one streams; no log lines.
+// browsers do. Whole BGRA frames leave from the buffer they were written into. Clients that ask
+// for a smaller size get the host's frames (a whole multiple of theirs) scaled to it, and keep it
+// when the host's size changes. Nothing is copied while no one streams; no log lines.
 TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
@@ -130,17 +131,25 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
         return source->copiedFrames() == copied;
     };
     EXPECT_TRUE(nothingCopied()) << "copied before any consumer";
-    using Case = std::tuple<QString, uint32_t, uint32_t>;
+    // The client's format and size, and the host's size in multiples of it, the next one once
+    // the client holds a frame (of the 4 it takes).
+    using Case = std::tuple<QString, uint32_t, uint32_t, std::vector<uint32_t>>;
     // clang-format off
-    for (const auto& [format, width, height] : std::initializer_list<Case>{
-             {"BGRA", 637, 481}, {"BGRx", 201, 151}, {"I420", 637, 480}, {"I420", 317, 280},
-             {"NV12", 317, 280}, {"YUY2", 637, 480}, {"BGRA,framerate=[1/1,30/1]", 637, 481}}) {
+    for (const auto& [format, width, height, hostScales] : std::initializer_list<Case>{
+             {"BGRA", 637, 481, {1}}, {"BGRx", 201, 151, {1}}, {"I420", 637, 480, {1}},
+             {"I420", 317, 280, {1}}, {"NV12", 317, 280, {1}}, {"YUY2", 637, 480, {1}},
+             {"BGRA,framerate=[1/1,30/1]", 637, 481, {1}},
+             {"I420,width=640,height=360", 640, 360, {2, 3}},
+             {"BGRx,width=320,height=180", 320, 180, {2}}}) {
         // clang-format on
         SCOPED_TRACE((format + " %1 x %2").arg(width).arg(height).toStdString());
-        const auto feed = [&](qint64) {
-            publish(*source, patternTexture(*frameStore, width, height));
+        const QByteArray frame = expectedFrame(width, height, format);
+        const auto feed = [&](qint64 received) {
+            const uint32_t scale =
+                hostScales[std::min<size_t>(received / frame.size(), hostScales.size() - 1)];
+            publish(*source, patternTexture(*frameStore, width * scale, height * scale));
         };
-        EXPECT_EQ(gstMismatch(feed, {expectedFrame(width, height, format)}, format), "");
+        EXPECT_EQ(gstMismatch(feed, {frame}, format), "");
         ASSERT_TRUE(spinUntil([&] { return !source->isStreaming(); }));
         EXPECT_TRUE(nothingCopied()) << "copied with no client";
     }
