@@ -34,8 +34,14 @@ struct FrameLayout {
     // which holds `bytes`, converting in one pass where the format is YUV.
     void write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const;
     // The same for a BGRA image of any size `from`, scaled to `size` (box filtered) where it
-    // differs. The source is read once: scaled straight into BGRA rows, or, for YUV, into
-    // `scratch` at `size`, which is then converted.
+    // differs. The source is read once: scaled straight into BGRA rows or, for YUV, a band of
+    // rows at a time into `scratch`, each band converted while it is still in the cache.
     void write(const uint8_t* source, size_t sourceStride, FrameSize from, uint8_t* destination,
                std::vector<uint8_t>& scratch) const;
+
+  private:
+    // Converts `rows` BGRA rows, which are picture rows `firstRow` (even) on, into the YUV
+    // planes of `destination`.
+    void convertRows(const uint8_t* source, size_t sourceStride, uint32_t firstRow, uint32_t rows,
+                     uint8_t* destination) const;
 };
