@@ -1,11 +1,18 @@
 #include "relay/FrameLayout.h"
 
 #include <libyuv/convert_from_argb.h>
+#include <libyuv/scale_argb.h>
 #include <spa/param/video/raw.h>
+
+#include <algorithm>
+#include <cstdint>
 
 #include "relay/FrameCopy.h"
 
 namespace {
+
+// Scaled rows converted at a time: even, so that each band holds whole chroma rows.
+constexpr uint32_t bandRows = 16;
 
 size_t roundUp(size_t value, size_t multiple) {
     return (value + multiple - 1) / multiple * multiple;
@@ -51,26 +58,64 @@ void FrameLayout::write(const uint8_t* source, size_t sourceStride, uint8_t* des
         copyFrameRows(source, sourceStride, size, destination, stride());
         return;
     }
+    convertRows(source, sourceStride, 0, size.height, destination);
+}
+
+void FrameLayout::convertRows(const uint8_t* source, size_t sourceStride, uint32_t firstRow,
+                              uint32_t rows, uint8_t* destination) const {
     // libyuv's ARGB is B, G, R, A in memory: our BGRA.
-    const uint8_t* first = source;
     const int from = static_cast<int>(sourceStride);
     const int width = static_cast<int>(size.width);
-    const int height = static_cast<int>(size.height);
-    const auto plane = [&](size_t index) { return destination + planes[index].offset; };
+    const int height = static_cast<int>(rows);
     const auto step = [&](size_t index) { return static_cast<int>(planes[index].stride); };
+    // Chroma planes hold a row for every two of the picture's.
+    const auto plane = [&](size_t index) {
+        return destination + planes[index].offset +
+               planes[index].stride *
+                   (index == 0 || format == SPA_VIDEO_FORMAT_YUY2 ? firstRow : firstRow / 2);
+    };
     switch (format) {
         case SPA_VIDEO_FORMAT_I420:
-            (fullRange ? libyuv::ARGBToJ420 : libyuv::ARGBToI420)(first, from, plane(0), step(0),
+            (fullRange ? libyuv::ARGBToJ420 : libyuv::ARGBToI420)(source, from, plane(0), step(0),
                                                                   plane(1), step(1), plane(2),
                                                                   step(2), width, height);
             break;
         case SPA_VIDEO_FORMAT_NV12:
-            libyuv::ARGBToNV12(first, from, plane(0), step(0), plane(1), step(1), width, height);
+            libyuv::ARGBToNV12(source, from, plane(0), step(0), plane(1), step(1), width, height);
             break;
         case SPA_VIDEO_FORMAT_YUY2:
-            libyuv::ARGBToYUY2(first, from, plane(0), step(0), width, height);
+            libyuv::ARGBToYUY2(source, from, plane(0), step(0), width, height);
             break;
         default:
             break;
+    }
+}
+
+void FrameLayout::write(const uint8_t* source, size_t sourceStride, FrameSize from,
+                        uint8_t* destination, std::vector<uint8_t>& scratch) const {
+    if (from == size) {
+        write(source, sourceStride, destination);
+        return;
+    }
+    const auto scale = [&](uint8_t* rows, size_t rowsStride, uint32_t firstRow, uint32_t count) {
+        libyuv::ARGBScaleClip(source, static_cast<int>(sourceStride), static_cast<int>(from.width),
+                              static_cast<int>(from.height), rows, static_cast<int>(rowsStride),
+                              static_cast<int>(size.width), static_cast<int>(size.height), 0,
+                              static_cast<int>(firstRow), static_cast<int>(size.width),
+                              static_cast<int>(count), libyuv::kFilterBox);
+    };
+    if (format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_BGRx) {
+        scale(destination, stride(), 0, size.height);
+        return;
+    }
+    // A band of scaled rows at a time, converted while it is still in the cache.
+    scratch.resize(size.stride() * bandRows);
+    for (uint32_t first = 0; first < size.height; first += bandRows) {
+        const uint32_t count = std::min(bandRows, size.height - first);
+        // libyuv writes the rows of the band where they lie in the whole picture, which here is
+        // the band's memory.
+        const auto origin = reinterpret_cast<uintptr_t>(scratch.data()) - size.stride() * first;
+        scale(reinterpret_cast<uint8_t*>(origin), size.stride(), first, count);
+        convertRows(scratch.data(), size.stride(), first, count, destination);
     }
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "relay/FrameSize.h"
 
@@ -32,4 +33,17 @@ struct FrameLayout {
     // Writes a `size` BGRA image whose rows are `sourceStride` bytes apart into `destination`,
     // which holds `bytes`, converting in one pass where the format is YUV.
     void write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const;
+    // The same for a BGRA image of any size `from`, scaled to `size` where it differs (libyuv's
+    // box filter: it averages at 2:1 and 4:1, but at 3:1, as from 4K to 720p, takes one pixel of
+    // each block).
+    // The source is read once: scaled straight into BGRA rows or, for YUV, a band of rows at a time
+    // into `scratch`, each band converted while it is still in the cache.
+    void write(const uint8_t* source, size_t sourceStride, FrameSize from, uint8_t* destination,
+               std::vector<uint8_t>& scratch) const;
+
+  private:
+    // Converts `rows` BGRA rows, which are picture rows `firstRow` (even) on, into the YUV
+    // planes of `destination`.
+    void convertRows(const uint8_t* source, size_t sourceStride, uint32_t firstRow, uint32_t rows,
+                     uint8_t* destination) const;
 };

@@ -22,6 +22,11 @@ constexpr std::array<uint32_t, 5> formats{SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMA
 // camera's rate, so none above the host's rate or the default is offered.
 constexpr std::array<uint32_t, 12> commonRates{60, 50, 48, 30, 25, 24, 20, 15, 12, 10, 5, 1};
 constexpr uint32_t highestRate = 240;
+// Widths of frames consumers commonly ask for, offered below the host's at its aspect. Browsers
+// list only sizes offered one by one, not a range.
+constexpr std::array<uint32_t, 8> commonWidths{2560, 1920, 1600, 1280, 960, 640, 480, 320};
+// The smallest size the range of any other size starts at.
+constexpr uint32_t smallestSide = 16;
 
 constexpr int32_t defaultBufferCount = 4;
 constexpr int32_t minBufferCount = 2;
@@ -47,14 +52,26 @@ void addRates(spa_pod_builder& builder, uint32_t rate) {
     spa_pod_builder_pop(&builder, &choice);
 }
 
-spa_pod* enumFormat(spa_pod_builder& builder, uint32_t format, FrameSize size, uint32_t rate) {
+// A format of exactly `size`, or with `anySmaller` of any size up to it (`size` the default).
+spa_pod* enumFormat(spa_pod_builder& builder, uint32_t format, FrameSize size, uint32_t rate,
+                    bool anySmaller = false) {
     spa_pod_frame object{};
     spa_pod_builder_push_object(&builder, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     addId(builder, SPA_FORMAT_mediaType, SPA_MEDIA_TYPE_video);
     addId(builder, SPA_FORMAT_mediaSubtype, SPA_MEDIA_SUBTYPE_raw);
     addId(builder, SPA_FORMAT_VIDEO_format, format);
     spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_size, 0);
-    spa_pod_builder_rectangle(&builder, size.width, size.height);
+    if (anySmaller) {
+        spa_pod_frame range{};
+        spa_pod_builder_push_choice(&builder, &range, SPA_CHOICE_Range, 0);
+        spa_pod_builder_rectangle(&builder, size.width, size.height);
+        spa_pod_builder_rectangle(&builder, std::min(size.width, smallestSide),
+                                  std::min(size.height, smallestSide));
+        spa_pod_builder_rectangle(&builder, size.width, size.height);
+        spa_pod_builder_pop(&builder, &range);
+    } else {
+        spa_pod_builder_rectangle(&builder, size.width, size.height);
+    }
     addRates(builder, rate);
     if (format != SPA_VIDEO_FORMAT_BGRA && format != SPA_VIDEO_FORMAT_BGRx) {
         addId(builder, SPA_FORMAT_VIDEO_colorMatrix, SPA_VIDEO_COLOR_MATRIX_BT601);
@@ -77,9 +94,22 @@ spa_pod* enumFormat(spa_pod_builder& builder, uint32_t format, FrameSize size, u
 
 std::vector<const spa_pod*> enumFormats(spa_pod_builder& builder, FrameSize size, uint32_t rate) {
     std::vector<const spa_pod*> params;
-    for (const uint32_t format : formats) {
-        if (const spa_pod* param = enumFormat(builder, format, size, rate)) params.push_back(param);
+    const auto add = [&](FrameSize each, bool anySmaller) {
+        for (const uint32_t format : formats) {
+            if (const spa_pod* param = enumFormat(builder, format, each, rate, anySmaller)) {
+                params.push_back(param);
+            }
+        }
+    };
+    add(size, false);
+    for (const uint32_t width : commonWidths) {
+        if (width >= size.width) continue;
+        // Heights rounded to even ones, which every format lays out whole.
+        const auto height = static_cast<uint32_t>((uint64_t{width} * size.height + size.width) /
+                                                  (2 * uint64_t{size.width}) * 2);
+        if (height >= 2) add(FrameSize{width, height}, false);
     }
+    add(size, true);
     return params;
 }
 

@@ -16,9 +16,11 @@ namespace videoFormatParams {
 constexpr uint32_t defaultRate = 60;
 
 // Frames of exactly `size`, one object per relayed format (BGRA first, then BGRx, I420, NV12
-// and YUY2), YUV ones in BT.601 at limited range unless the consumer asks for full range where
-// that can be had. Each offers whole-number frame rates with `rate` first; whichever a consumer
-// takes, frames still come as the host delivers them.
+// and YUY2); then the same at each common smaller size of about its aspect (the widths of
+// 2560 down to 320 that are below its own); then any smaller size (a range up to `size`), for
+// consumers that scale. YUV ones in BT.601 at limited range unless the consumer asks for full
+// range where that can be had. Each offers whole-number frame rates with `rate` first; whichever
+// a consumer takes, frames still come as the host delivers them.
 std::vector<const spa_pod*> enumFormats(spa_pod_builder& builder, FrameSize size, uint32_t rate);
 // Shared-memory (MemFd) buffers for frames laid out as `layout`: one block of exactly its bytes.
 spa_pod* buffers(spa_pod_builder& builder, const FrameLayout& layout);

@@ -19,8 +19,8 @@
 
 namespace {
 
-// Room for the offer: one format object for each relayed format.
-constexpr size_t paramBytes = 4096;
+// Room for the offer: one format object for each relayed format at each size offered.
+constexpr size_t paramBytes = 32768;
 
 }  // namespace
 
@@ -111,9 +111,9 @@ VideoSourceStream::~VideoSourceStream() {
 }
 
 bool VideoSourceStream::connect(std::string& failure) {
-    std::array<uint8_t, paramBytes> storage{};
+    std::vector<uint8_t> storage(paramBytes);
     spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, storage.data(), storage.size());
+    spa_pod_builder_init(&builder, storage.data(), static_cast<uint32_t>(storage.size()));
     auto params = videoFormatParams::enumFormats(builder, offered_, rate_);
     const auto flags =
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_ALLOC_BUFFERS);
@@ -134,9 +134,9 @@ void VideoSourceStream::offer(FrameSize size, uint32_t rate) {
     if (size == offered_ && rate == rate_) return;
     offered_ = size;
     rate_ = rate;
-    std::array<uint8_t, paramBytes> storage{};
+    std::vector<uint8_t> storage(paramBytes);
     spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, storage.data(), storage.size());
+    spa_pod_builder_init(&builder, storage.data(), static_cast<uint32_t>(storage.size()));
     auto params = videoFormatParams::enumFormats(builder, offered_, rate_);
     pw_stream_update_params(stream_, params.data(), static_cast<uint32_t>(params.size()));
 }
@@ -147,7 +147,7 @@ void VideoSourceStream::submit(RelayFrame frame) {
 }
 
 bool VideoSourceStream::canSend(const RelayFrame& frame) const {
-    return negotiated_ && negotiated_->size == frame.size() && !awaitingBuffers_ &&
+    return negotiated_ && (scaled_ || negotiated_->size == frame.size()) && !awaitingBuffers_ &&
            !memory_.empty();
 }
 
@@ -174,6 +174,9 @@ void VideoSourceStream::formatChanged(const spa_pod* format) {
     negotiated_ = FrameLayout::make(info.format, FrameSize{info.size.width, info.size.height},
                                     info.color_range == SPA_VIDEO_COLOR_RANGE_0_255);
     if (!negotiated_) return;
+    // A consumer that took a size other than the host's keeps it whatever the host's; one that
+    // took the host's follows it, and a frame of another size waits for the renegotiation.
+    scaled_ = negotiated_->size != offered_;
 
     std::array<uint8_t, 1024> storage{};
     spa_pod_builder builder{};
@@ -277,8 +280,8 @@ bool VideoSourceStream::queueFrame() {
         return true;
     }
     if (!inPlace) {
-        layout.write(frame.texture->contents(), frame.texture->bytesPerRow(),
-                     static_cast<uint8_t*>(plane.data));
+        layout.write(frame.texture->contents(), frame.texture->bytesPerRow(), frame.size(),
+                     static_cast<uint8_t*>(plane.data), scratch_);
     }
     plane.chunk->offset = 0;
     plane.chunk->size = static_cast<uint32_t>(layout.bytes);

@@ -46,8 +46,8 @@ class VideoSourceStream {
     // True while a consumer takes frames.
     bool isStreaming() const;
     // Sends `frame` in a graph cycle, which it triggers at once when the stream has buffers of
-    // the frame's size; otherwise the frame waits for them (a renegotiation), replacing any
-    // frame that was waiting.
+    // the frame's size, or of the smaller size its consumer chose (the frame is then scaled);
+    // otherwise the frame waits for them (a renegotiation), replacing any frame that was waiting.
     void submit(RelayFrame frame);
     // Sends a waiting frame once buffers of its size are there; called after loop dispatches.
     void sendPending();
@@ -94,7 +94,9 @@ class VideoSourceStream {
     std::map<pw_buffer*, Memory> memory_;
     // Buffers given back by the consumer and held here, some of them lent to textures.
     std::vector<pw_buffer*> held_;
-    bool awaitingBuffers_ = true;  // a format is agreed, its buffers are not there yet
+    bool awaitingBuffers_ = true;   // a format is agreed, its buffers are not there yet
+    bool scaled_ = false;           // the agreed size is not the one offered first
+    std::vector<uint8_t> scratch_;  // a scaled frame on its way to YUV
     uint64_t sent_ = 0;
     uint64_t sequence_ = 0;
 };

@@ -7,7 +7,8 @@
 #include <array>
 
 std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& targetNode,
-                                                            uint32_t format, Observer observer) {
+                                                            uint32_t format, Observer observer,
+                                                            uint32_t width, uint32_t height) {
     static const pw_stream_events events = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
@@ -23,7 +24,7 @@ std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& t
         return e;
     }();
     pw_init(nullptr, nullptr);
-    const size_t bytesPerPixel = format == SPA_VIDEO_FORMAT_NV12 ? 1 : 4;
+    const size_t bytesPerPixel = format == SPA_VIDEO_FORMAT_BGRA ? 4 : 1;
     auto consumer = std::make_unique<PipeWireConsumer>(Token{}, bytesPerPixel, std::move(observer));
     consumer->threadLoop_ = pw_thread_loop_new("relay-bench-consumer", nullptr);
     if (!consumer->threadLoop_ || pw_thread_loop_start(consumer->threadLoop_) < 0) return nullptr;
@@ -34,11 +35,12 @@ std::unique_ptr<PipeWireConsumer> PipeWireConsumer::connect(const std::string& t
                                                "Capture", PW_KEY_MEDIA_ROLE, "Camera",
                                                PW_KEY_TARGET_OBJECT, targetNode.c_str(), nullptr),
                              &events, consumer.get());
-    // The format with neither size nor rate: whatever the source announces.
+    // The format with no rate and, unless asked for, no size: whatever the source announces.
     std::array<uint8_t, 256> storage{};
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage.data(), storage.size());
     spa_video_info_raw wanted{};
     wanted.format = static_cast<spa_video_format>(format);
+    wanted.size = spa_rectangle{width, height};
     const spa_pod* params[] = {spa_format_video_raw_build(&builder, SPA_PARAM_EnumFormat, &wanted)};
     const auto flags =
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS);

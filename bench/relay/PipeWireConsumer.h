@@ -10,19 +10,21 @@ struct pw_thread_loop;
 struct pw_stream;
 
 // The benchmark's PipeWire video consumer: an input stream on its own thread loop that links to a
-// node by name, takes BGRA or NV12 of whatever size the source announces and follows its format
-// changes.
+// node by name, takes BGRA, NV12 or I420 of whatever size the source announces, or of the size
+// it asks for, and follows its format changes.
 class PipeWireConsumer {
     struct Token {};
 
   public:
-    // Runs on the consumer's thread for every frame whose rows (of BGRA, or of NV12 luma) fit its
+    // Runs on the consumer's thread for every frame whose rows (of BGRA, or of YUV luma) fit its
     // buffer, with those rows.
     using Observer = std::function<void(uint32_t width, uint32_t height, const uint8_t* rows)>;
 
-    // None when the stream cannot be made. `format` is SPA_VIDEO_FORMAT_BGRA or _NV12.
+    // None when the stream cannot be made. `format` is SPA_VIDEO_FORMAT_BGRA, _NV12 or _I420;
+    // a `width` other than 0 asks for that size.
     static std::unique_ptr<PipeWireConsumer> connect(const std::string& targetNode, uint32_t format,
-                                                     Observer observer);
+                                                     Observer observer, uint32_t width = 0,
+                                                     uint32_t height = 0);
     PipeWireConsumer(Token, size_t bytesPerPixel, Observer observer)
         : bytesPerPixel_(bytesPerPixel), observer_(std::move(observer)) {}
     ~PipeWireConsumer();

@@ -7,6 +7,9 @@
 //                        conversion into its buffer (median)
 //   memcpy_1080p_ms      a plain warm memcpy of the same frame's 8,294,400 BGRA bytes (median)
 //   relay_nv12_1080p_vs_memcpy  the two against each other
+//   relay_4k_to_720p_i420_ms  publishing one 3840x2160 frame to a consumer that asks for
+//                        1280x720 I420: the scaling and conversion into its buffer (median)
+//   relay_4k_to_720p_i420_vs_4k_memcpy  that against a warm memcpy of the 4K frame
 //   latency_1080p_ms     from the host releasing its lock and posting the D-Bus signal to a
 //                        PipeWire client holding that frame (median), through the real receiver
 //                        on the Qt loop with the D-Bus adapter
@@ -97,10 +100,12 @@ struct Versus {
 };
 
 // Publishing one `width` x `height` frame, from the call to the end of the copy or conversion
-// out, with a consumer taking `format` streaming; each round waits for the consumer to
-// hold the frame before the next. The warm copy of the frame's BGRA bytes it is held against is
-// timed in the same rounds, so that both see the same machine.
-Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int rounds) {
+// out, with a consumer taking `format` (at `consumerWidth` x `consumerHeight` where given)
+// streaming; each round waits for the consumer to hold the frame before the next. The warm copy
+// of the frame's BGRA bytes it is held against is timed in the same rounds, so that both see the
+// same machine.
+Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int rounds,
+                          uint32_t consumerWidth = 0, uint32_t consumerHeight = 0) {
     auto made = PipeWireRelayFactory(std::make_shared<NullLog>(), std::make_shared<QtRunLoop>())
                     .createSource(serverName);
     if (!made.source || !made.failure.empty()) fail("no relay server: " + made.failure);
@@ -109,7 +114,8 @@ Versus relayAgainstMemcpy(uint32_t width, uint32_t height, uint32_t format, int 
     const auto texture = relaytest::patternTexture(*frameStore, width, height);
     WarmCopy copy(size_t{width} * height * 4);
 
-    auto consumer = PipeWireConsumer::connect(serverName, format, [](auto...) {});
+    auto consumer = PipeWireConsumer::connect(
+        serverName, format, [](auto...) {}, consumerWidth, consumerHeight);
     if (!consumer) fail("no consumer");
     const bool linked = relaytest::spinUntil([&] {
         relaytest::publish(source, texture);
@@ -222,6 +228,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const Versus figures = relayAgainstMemcpy(3840, 2160, SPA_VIDEO_FORMAT_BGRA, 100);
     const Versus nv12 = relayAgainstMemcpy(1920, 1080, SPA_VIDEO_FORMAT_NV12, 200);
+    const Versus scaled = relayAgainstMemcpy(3840, 2160, SPA_VIDEO_FORMAT_I420, 100, 1280, 720);
     const Latency latency = latency1080p(200);
 
     std::printf("relay_4k_ms: %.2f\n", figures.relayMilliseconds);
@@ -232,6 +239,9 @@ int main(int argc, char** argv) {
     std::printf("memcpy_1080p_ms: %.2f\n", nv12.memcpyMilliseconds);
     std::printf("relay_nv12_1080p_vs_memcpy: %.2f\n",
                 nv12.relayMilliseconds / nv12.memcpyMilliseconds);
+    std::printf("relay_4k_to_720p_i420_ms: %.2f\n", scaled.relayMilliseconds);
+    std::printf("relay_4k_to_720p_i420_vs_4k_memcpy: %.2f\n",
+                scaled.relayMilliseconds / scaled.memcpyMilliseconds);
     std::printf("latency_1080p_ms: %.2f\n", median(latency.samples));
     std::printf("latency_1080p_p90_ms: %.2f\n", percentile(latency.samples, 0.9));
     std::printf("latency_1080p_frames: %zu\n", latency.samples.size());

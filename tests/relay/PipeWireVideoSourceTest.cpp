@@ -171,15 +171,21 @@ class RelayTest : public ::testing::Test {
 // Fresh clients in turn get a texture in their format, rows padded or not, the quadrant seams on
 // even pixels so that a chroma sample covers one colour; one asks for a range of frame rates, as
 // browsers do. Whole BGRA frames leave from the buffer they were written into, which no consumer
-// can map for writing. No log lines.
+// can map for writing. Clients that ask for a smaller size get the host's frames (a whole
+// multiple of theirs) scaled to it, and keep it when the host's size changes. No log lines.
 TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
-    using Case = std::tuple<QString, uint32_t, uint32_t>;
+    // The client's format and size, and the host's size in multiples of it, the next one once
+    // the client holds a frame (of the 4 it takes).
+    using Case = std::tuple<QString, uint32_t, uint32_t, std::vector<uint32_t>>;
     // clang-format off
-    for (const auto& [format, width, height] : std::initializer_list<Case>{
-             {"BGRA", 637, 481}, {"BGRx", 201, 151}, {"I420", 637, 480}, {"I420", 317, 280},
-             {"NV12", 317, 280}, {"YUY2", 637, 480}, {"BGRA,framerate=[1/1,30/1]", 637, 481}}) {
+    for (const auto& [format, width, height, hostScales] : std::initializer_list<Case>{
+             {"BGRA", 637, 481, {1}}, {"BGRx", 201, 151, {1}}, {"I420", 637, 480, {1}},
+             {"I420", 317, 280, {1}}, {"NV12", 317, 280, {1}}, {"YUY2", 637, 480, {1}},
+             {"BGRA,framerate=[1/1,30/1]", 637, 481, {1}},
+             {"I420,width=640,height=360", 640, 360, {2, 3}},
+             {"BGRx,width=320,height=180", 320, 180, {2}}}) {
         // clang-format on
         SCOPED_TRACE((format + " %1 x %2").arg(width).arg(height).toStdString());
         const auto texture = patternTexture(*frameStore, width, height);
@@ -187,13 +193,16 @@ TEST_F(RelayTest, GstClientsReceiveExactlyThePublishedFrame) {
         for (int i = 0; i < 10; ++i) publish(*source, texture), spinFor(5ms);  // with no client
         std::optional<uint64_t> copiedOnConnection;  // by then the relay has handled those
         std::pair<size_t, size_t> memory;            // taken once the client has a frame
+        const QByteArray frame = expectedFrame(width, height, format);
         const auto feed = [&](qint64 received) {
             if (!copiedOnConnection && source->isStreaming())
                 copiedOnConnection = source->copiedFrames();
-            publish(*source, patternTexture(*frameStore, width, height));  // lent a buffer
+            const uint32_t scale =
+                hostScales[std::min<size_t>(received / frame.size(), hostScales.size() - 1)];
+            publish(*source, patternTexture(*frameStore, width * scale, height * scale));
             if (received > 0 && memory.first == 0) memory = frameMemory();
         };
-        ASSERT_EQ(gstMismatch(feed, {expectedFrame(width, height, format)}, format), "");
+        ASSERT_EQ(gstMismatch(feed, {frame}, format), "");
         EXPECT_EQ(copiedOnConnection, copiedIdle) << "copied with no client";
         EXPECT_TRUE(memory.first > 0 && memory.second == 0)
             << memory.second << " of " << memory.first << " buffers writable by consumers";
