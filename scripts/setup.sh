@@ -16,6 +16,7 @@ packages=(
   xdotool bc  # the system benchmark minimises the window and works out shares of a core
   imagemagick desktop-file-utils appstream  # the headless demo's screenshot; desktop entry and metainfo checks
   chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk  # the camera as browsers see it
+  pipewire-v4l2  # the camera as V4L2 applications see it (pw-v4l2 ffmpeg)
 )
 
 # A decimal-comma locale, for the tests that check number formatting does not follow it.
