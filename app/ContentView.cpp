@@ -101,6 +101,11 @@ void ContentView::evaluate() {
     layoutContent();
 }
 
+void ContentView::showCameraConsumers(uint32_t consumers) {
+    statusBar_->presentCameraConsumers(consumers);
+    layoutContent();  // the bar may have grown a line
+}
+
 void ContentView::showPreview(const std::shared_ptr<gpu::Texture>& texture) {
     if (!preview_) {
         renderer_ = PreviewWidget::createRenderer(texture);

@@ -38,6 +38,9 @@ class ContentView : public QWidget {
     // it asks first.
     void writeSnapshot(int result, QFileDialog* dialog, std::shared_ptr<gpu::Texture> texture);
 
+    // Shows in the status bar how many applications take the camera now.
+    void showCameraConsumers(uint32_t consumers);
+
     // How often the layout has been evaluated from the receiver's values.
     int evaluationCount() const { return evaluations_; }
     // The preview widget while a texture is shown, else null.

@@ -41,8 +41,8 @@ constexpr std::string_view fatalLocation = "LMVuzadivirur/ContentView";
 constexpr std::string_view noOpenGL = "Metal is not supported on this device";
 
 constexpr const char* usage =
-    "Usage: lm-vuzadivirur [--help] [--version] [--stream srt://HOST:PORT[?...]]\n"
-    "                      [--stream-size WxH] [--stream-fps N]\n"
+    "Usage: lm-vuzadivirur [--help] [--version] [--camera-name NAME]\n"
+    "                      [--stream srt://HOST:PORT[?...]] [--stream-size WxH] [--stream-fps N]\n"
     "\n"
     "Shows the frames Lumetra writes into $XDG_RUNTIME_DIR/group.com.lumetra.visualizer/ in a\n"
     "live preview window, relays them to other applications as the PipeWire camera\n"
@@ -51,6 +51,9 @@ constexpr const char* usage =
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
+    "  --camera-name NAME  the name other applications list the camera under (default\n"
+    "             \"Lumetra Vuzadivirur\"), 1 to 64 bytes without control characters; a name\n"
+    "             another camera has gets \" (2)\", \" (3)\", ... after it\n"
     "  --stream srt://HOST:PORT[?mode=listener|caller][&passphrase=...]\n"
     "             also send the frames as H.264 in MPEG-TS over SRT, which OBS, VLC and\n"
     "             ffmpeg open; a listener (the default) waits for clients on HOST:PORT,\n"
@@ -65,7 +68,8 @@ constexpr const char* usage =
     "             with a black column or row\n"
     "  --stream-fps N     send at most N frames a second (default: the host's rate)\n"
     "\n"
-    "The same settings may stand as stream=..., stream-size=... and stream-fps=... lines in\n"
+    "The same settings may stand as camera-name=..., stream=..., stream-size=... and\n"
+    "stream-fps=... lines in\n"
     "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"
     "line wins.\n"
     "A setting that is malformed, or an unknown option, stops the program with status 2\n"
@@ -83,6 +87,21 @@ std::filesystem::path configFile() {
     else
         return {};
     return folder / "lm-vuzadivirur" / "lm-vuzadivirur.conf";
+}
+
+constexpr size_t longestCameraName = 64;
+
+// Takes a camera name as given, or says why not.
+bool applyCameraName(std::string_view value, std::string& cameraName, std::string& failure) {
+    const bool control = std::any_of(value.begin(), value.end(),
+                                     [](char c) { return uint8_t(c) < 0x20 || c == 0x7f; });
+    if (value.empty() || value.size() > longestCameraName || control) {
+        failure = "camera-name: must be 1 to 64 bytes without control characters, not '" +
+                  std::string(value) + "'";
+        return false;
+    }
+    cameraName = value;
+    return true;
 }
 
 // Qt's own options, as QApplication documents them: it takes them from the command line itself.
@@ -149,9 +168,14 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     // Every setting is taken whole before anything starts: a stream the user asked for either
     // runs as asked or the program does not start.
     StreamSettings stream;
+    std::string cameraName;
     std::string failure;
+    const auto apply = [&](std::string_view key, std::string_view value, std::string& why) {
+        return key == "camera-name" ? applyCameraName(value, cameraName, why)
+                                    : stream.apply(key, value, why);
+    };
     const std::filesystem::path file = configFile();
-    if (!file.empty() && !stream.applyFile(file, failure)) {
+    if (!file.empty() && !StreamSettings::readFile(file, apply, failure)) {
         std::fprintf(stderr, "❌ %s\n", failure.c_str());
         return 2;
     }
@@ -160,14 +184,15 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
         const std::string_view option = argv[i];
         const size_t equals = option.find('=');
         const std::string_view name = option.substr(0, equals);
-        if (name == "--stream" || name == "--stream-size" || name == "--stream-fps") {
+        if (name == "--stream" || name == "--stream-size" || name == "--stream-fps" ||
+            name == "--camera-name") {
             if (equals == std::string_view::npos && i + 1 >= argc) {
                 std::fprintf(stderr, "❌ %s needs a value; see lm-vuzadivirur --help\n", argv[i]);
                 return 2;
             }
             const std::string_view value =
                 equals == std::string_view::npos ? argv[++i] : option.substr(equals + 1);
-            if (!stream.apply(name.substr(2), value, failure)) {
+            if (!apply(name.substr(2), value, failure)) {
                 std::fprintf(stderr, "❌ %s\n", failure.c_str());
                 return 2;
             }
@@ -191,7 +216,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
     const Translations translations(QLocale::system());
     {
-        LMVuzadivirurApp app(stream);
+        LMVuzadivirurApp app(stream, cameraName);
         QApplication::exec();
     }
     // A pending notification job still holds the receiver: it runs its check, then the
@@ -200,11 +225,13 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     return 0;
 }
 
-ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
+ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream,
+                                                CameraOptions camera) {
     // One log for the receiver, its relay and the snapshot export.
     auto runLoop = std::make_shared<QtRunLoop>();
     auto log = std::make_shared<StdoutLogSink>();
-    std::shared_ptr<FrameSinkFactory> relay = std::make_shared<PipeWireRelayFactory>(log, runLoop);
+    std::shared_ptr<FrameSinkFactory> relay =
+        std::make_shared<PipeWireRelayFactory>(log, runLoop, std::move(camera));
     if (stream.streams())
         relay = std::make_shared<StreamingRelayFactory>(relay, stream, log, runLoop);
     return ReceiverPlatform{runLoop,
@@ -215,10 +242,14 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
                             relay};
 }
 
-LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
+LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const std::string& cameraName)
     : frameStore_(gpu::FrameStore::create()) {
     if (!gpu::openGLAvailable()) fatalReport(fatalLocation, noOpenGL);
-    const ReceiverPlatform platform = makePlatform(stream);
+    // Told only from the PipeWire loop's dispatch on the main thread, once the window exists.
+    CameraOptions camera{cameraName, [this](uint32_t consumers) {
+                             if (window_) window_->showCameraConsumers(consumers);
+                         }};
+    const ReceiverPlatform platform = makePlatform(stream, std::move(camera));
     receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,

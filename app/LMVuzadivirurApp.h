@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <memory>
+#include <string>
 
 #include "app/ContentView.h"
 #include "core/ReceiverPlatform.h"
+#include "relay/CameraOptions.h"
 #include "stream/StreamSettings.h"
 
 class TextureReceiver;
@@ -16,7 +18,7 @@ class LMVuzadivirurApp {
     Q_DECLARE_TR_FUNCTIONS(LMVuzadivirurApp)
 
   public:
-    // The program entry: `--help` and `--version` answer and return, malformed stream settings
+    // The program entry: `--help` and `--version` answer and return, malformed settings
     // are one line on standard error and status 2; otherwise it runs the
     // application's event loop with its window until the window is closed (and no save dialog is
     // open and no save under way), the application quits, or SIGINT or SIGTERM arrives, then
@@ -26,12 +28,16 @@ class LMVuzadivirurApp {
     // The receiver's platform on Linux: the Qt main loop with a timerfd timer, the D-Bus session
     // bus, the XDG runtime folder, the steady clock, standard output, and the PipeWire relay
     // logging to the same output, and the network stream beside the relay when `stream` has an
-    // address. Call it on the main thread once the Qt application exists.
-    static ReceiverPlatform makePlatform(const StreamSettings& stream = {});
+    // address; the relay's camera is named and watched as `camera` says. Call it on the main
+    // thread once the Qt application exists.
+    static ReceiverPlatform makePlatform(const StreamSettings& stream = {},
+                                         CameraOptions camera = {});
 
-    // Makes and shows the window. Stops the process when OpenGL 3.3 core or the receiver cannot
-    // be had.
-    explicit LMVuzadivirurApp(const StreamSettings& stream = {});
+    // Makes and shows the window, whose status bar counts the camera's consumers. The camera is
+    // listed as `cameraName` (empty: "Lumetra Vuzadivirur"). Stops the process when OpenGL 3.3
+    // core or the receiver cannot be had.
+    explicit LMVuzadivirurApp(const StreamSettings& stream = {},
+                              const std::string& cameraName = {});
     ~LMVuzadivirurApp();
     LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
     LMVuzadivirurApp& operator=(const LMVuzadivirurApp&) = delete;

@@ -24,6 +24,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     dot_ = new StatusDot(this);
     dot_->setObjectName("statusDot");
     state_ = captionLabel("stateLabel");
+    camera_ = captionLabel("cameraLabel");
     frame_ = captionLabel("frameLabel");
     separatorAfterFrame_ = captionLabel("separatorAfterFrame");
     rate_ = captionLabel("rateLabel");
@@ -49,6 +50,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
     indicator->setSpacing(indicatorSpacing);
     indicator->addWidget(dot_, 0, Qt::AlignVCenter);
     indicator->addWidget(state_, 0, Qt::AlignVCenter);
+    indicator->addWidget(camera_, 0, Qt::AlignVCenter);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(padding, padding, padding, padding);
@@ -88,6 +90,7 @@ void StatusBar::present(const State& state) {
     }
     separatorBeforeButton_->setText(bullet);
     saveButton_->setText(tr("Save PNG"));
+    updateCameraLabel();
 
     // Without frames the picture stays, with its number and size and the button that saves it;
     // only the rate goes, since none arrive.
@@ -100,6 +103,17 @@ void StatusBar::present(const State& state) {
     size_->setVisible(withPicture);
     separatorBeforeButton_->setVisible(withFrame);
     saveButton_->setVisible(withFrame);
+}
+
+void StatusBar::presentCameraConsumers(uint32_t consumers) {
+    cameraConsumers_ = consumers;
+    updateCameraLabel();
+}
+
+void StatusBar::updateCameraLabel() {
+    const int n = static_cast<int>(cameraConsumers_);
+    camera_->setText(n == 1 ? tr("Camera: 1 app") : tr("Camera: %n apps", nullptr, n));
+    camera_->setVisible(n > 0);
 }
 
 void StatusBar::paintEvent(QPaintEvent*) {

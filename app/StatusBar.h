@@ -9,8 +9,9 @@
 
 #include "app/StatusDot.h"
 
-// The bar along the bottom of the window: the connection dot and word, then the frame number,
-// the rate while frames arrive, the size while a picture is shown, and the Save PNG button.
+// The bar along the bottom of the window: the connection dot and word, how many applications
+// take the camera while any do, then the frame number, the rate while frames arrive, the size
+// while a picture is shown, and the Save PNG button.
 class StatusBar : public QWidget {
     Q_OBJECT
 
@@ -24,6 +25,8 @@ class StatusBar : public QWidget {
 
     explicit StatusBar(QWidget* parent = nullptr);
     void present(const State& state);
+    // Shows "Camera: N apps" while `consumers` is not 0.
+    void presentCameraConsumers(uint32_t consumers);
     QPushButton* saveButton() const { return saveButton_; }
 
   Q_SIGNALS:
@@ -34,9 +37,12 @@ class StatusBar : public QWidget {
 
   private:
     QLabel* captionLabel(const char* name);
+    void updateCameraLabel();
 
     StatusDot* dot_;
     QLabel* state_;
+    QLabel* camera_;
+    uint32_t cameraConsumers_ = 0;
     QLabel* frame_;
     QLabel* separatorAfterFrame_;
     QLabel* rate_;

@@ -9,6 +9,6 @@ FrameSinkFactory::Result PipeWireRelayFactory::create(const std::string& name,
 
 PipeWireRelayFactory::SourceResult PipeWireRelayFactory::createSource(const std::string& name) {
     SourceResult result;
-    result.source = PipeWireVideoSource::create(name, log_, runLoop_, result.failure);
+    result.source = PipeWireVideoSource::create(name, camera_, log_, runLoop_, result.failure);
     return result;
 }

@@ -8,12 +8,14 @@
 #include "core/RunLoop.h"
 #include "relay/PipeWireVideoSource.h"
 
-// Makes PipeWire video sources. Its servers log their own events (losing the daemon, finding it
-// again) to `log`, and run on `runLoop`, the main thread's.
+// Makes PipeWire video sources, shown to other applications as `camera` says. Its servers log
+// their own events (losing the daemon, finding it again) to `log`, and run on `runLoop`, the main
+// thread's.
 class PipeWireRelayFactory : public FrameSinkFactory {
   public:
-    PipeWireRelayFactory(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop)
-        : log_(std::move(log)), runLoop_(std::move(runLoop)) {}
+    PipeWireRelayFactory(std::shared_ptr<LogSink> log, std::shared_ptr<RunLoop> runLoop,
+                         CameraOptions camera = {})
+        : log_(std::move(log)), runLoop_(std::move(runLoop)), camera_(std::move(camera)) {}
 
     Result create(const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) override;
 
@@ -27,4 +29,5 @@ class PipeWireRelayFactory : public FrameSinkFactory {
   private:
     std::shared_ptr<LogSink> log_;
     std::shared_ptr<RunLoop> runLoop_;
+    CameraOptions camera_;
 };

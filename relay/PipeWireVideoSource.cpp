@@ -3,10 +3,12 @@
 #include "relay/VideoSourceSession.h"
 
 std::unique_ptr<PipeWireVideoSource> PipeWireVideoSource::create(const std::string& name,
+                                                                 CameraOptions camera,
                                                                  std::shared_ptr<LogSink> log,
                                                                  std::shared_ptr<RunLoop> runLoop,
                                                                  std::string& failure) {
-    auto session = VideoSourceSession::create(name, std::move(log), std::move(runLoop), failure);
+    auto session = VideoSourceSession::create(name, std::move(camera), std::move(log),
+                                              std::move(runLoop), failure);
     if (!session) return nullptr;
     return std::make_unique<PipeWireVideoSource>(Token{}, std::move(session));
 }

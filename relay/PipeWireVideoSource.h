@@ -8,6 +8,7 @@
 #include "core/LogSink.h"
 #include "core/RunLoop.h"
 #include "gpu/FrameStore.h"
+#include "relay/CameraOptions.h"
 
 class VideoSourceSession;
 
@@ -20,8 +21,10 @@ class PipeWireVideoSource : public FrameSink {
 
   public:
     // None only when PipeWire cannot run here at all. Otherwise a server, which is announced
-    // unless `failure` says why not; it then announces itself once the daemon appears.
+    // unless `failure` says why not; it then announces itself once the daemon appears. Its log
+    // lines call it `name`; other applications list it as `camera` says.
     static std::unique_ptr<PipeWireVideoSource> create(const std::string& name,
+                                                       CameraOptions camera,
                                                        std::shared_ptr<LogSink> log,
                                                        std::shared_ptr<RunLoop> runLoop,
                                                        std::string& failure);

@@ -1,13 +1,16 @@
 #include "relay/VideoSourceSession.h"
 
+#include "relay/CameraName.h"
 #include "relay/PipeWireContext.h"
 #include "relay/PipeWireCore.h"
 #include "relay/PipeWireLoop.h"
+#include "relay/PipeWireRegistry.h"
 #include "relay/RelayFrame.h"
 #include "relay/VideoFormatParams.h"
 #include "relay/VideoSourceStream.h"
 
 std::shared_ptr<VideoSourceSession> VideoSourceSession::create(std::string name,
+                                                               CameraOptions camera,
                                                                std::shared_ptr<LogSink> log,
                                                                std::shared_ptr<RunLoop> runLoop,
                                                                std::string& failure) {
@@ -17,23 +20,30 @@ std::shared_ptr<VideoSourceSession> VideoSourceSession::create(std::string name,
     }
     auto loop = PipeWireLoop::create(*runLoop, failure);
     if (!loop) return nullptr;
-    auto session = std::make_shared<VideoSourceSession>(Token{}, std::move(name), std::move(log),
-                                                        std::move(runLoop), std::move(loop));
+    auto session =
+        std::make_shared<VideoSourceSession>(Token{}, std::move(name), std::move(camera),
+                                             std::move(log), std::move(runLoop), std::move(loop));
     if (!session->connect(failure)) session->startRetrying();
     return session;
 }
 
-VideoSourceSession::VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
+VideoSourceSession::VideoSourceSession(Token, std::string name, CameraOptions camera,
+                                       std::shared_ptr<LogSink> log,
                                        std::shared_ptr<RunLoop> runLoop,
                                        std::unique_ptr<PipeWireLoop> loop)
     : name_(std::move(name)),
+      camera_(std::move(camera)),
       log_(std::move(log)),
       runLoop_(std::move(runLoop)),
       loop_(std::move(loop)),
       offeredRate_(videoFormatParams::defaultRate) {
-    // A frame that waited for a renegotiation leaves once its buffers have come.
+    if (camera_.name.empty()) camera_.name = name_;
+    // A frame that waited for a renegotiation leaves once its buffers have come; the camera is
+    // announced once its name is known; links made or gone change the count of consumers.
     loop_->setAfterDispatch([this] {
         if (stream_) stream_->sendPending();
+        announceWhenNamed();
+        updateConsumers();
     });
 }
 
@@ -42,6 +52,7 @@ VideoSourceSession::~VideoSourceSession() { stop(); }
 void VideoSourceSession::stop() {
     stopped_ = true;
     retryTimer_.reset();
+    camera_.consumersChanged = nullptr;  // its listener may be on its way out
     releaseConnection();
     // In the order PipeWire needs: stream and core are gone; then the context, then the loop.
     context_.reset();
@@ -56,18 +67,39 @@ bool VideoSourceSession::connect(std::string& failure) {
     core_ = PipeWireCore::connect(
         *context_, [this](const std::string& reason) { connectionLost(reason); }, failure);
     if (!core_) return false;
-    stream_ = makeStream(failure);
-    if (!stream_) {
-        core_.reset();
-        return false;
-    }
+    // Not a blocking round trip: the stream waits for the registry's answer in the loop.
+    registry_ = std::make_unique<PipeWireRegistry>(*core_);
     return true;
+}
+
+void VideoSourceSession::announceWhenNamed() {
+    if (stopped_ || stream_ || !registry_ || !registry_->synced() || connectionBroken_ ||
+        streamBroken_) {
+        return;
+    }
+    const std::string name = cameraName::firstFree(camera_.name, registry_->sourceNames());
+    if (name != camera_.name && name != announcedName_)
+        logLine("⚠️ Camera name '" + camera_.name + "' is taken; using '" + name + "'");
+    announcedName_ = name;
+    std::string failure;
+    stream_ = makeStream(failure);
+    if (!stream_) streamFailed(failure);
+}
+
+void VideoSourceSession::updateConsumers() {
+    const uint32_t consumers =
+        stream_ && registry_ && !connectionBroken_ ? registry_->linksFrom(stream_->nodeId()) : 0;
+    if (consumers == consumers_) return;
+    consumers_ = consumers;
+    if (camera_.consumersChanged) camera_.consumersChanged(consumers);
 }
 
 void VideoSourceSession::releaseConnection() {
     if (stream_) copiedBefore_ += stream_->sentFrames();
     stream_.reset();
+    registry_.reset();
     core_.reset();
+    updateConsumers();
 }
 
 void VideoSourceSession::connectionLost(const std::string& reason) {
@@ -123,7 +155,7 @@ void VideoSourceSession::recover() {
 
 std::unique_ptr<VideoSourceStream> VideoSourceSession::makeStream(std::string& failure) {
     return VideoSourceStream::create(
-        *core_, name_, lastSize_, offeredRate_,
+        *core_, announcedName_, lastSize_, offeredRate_,
         [this](const std::string& reason) { streamFailed(reason); }, failure);
 }
 

@@ -11,11 +11,13 @@
 #include "core/RunLoop.h"
 #include "gpu/StorageLender.h"
 #include "gpu/Texture.h"
+#include "relay/CameraOptions.h"
 #include "relay/FrameSize.h"
 
 class PipeWireContext;
 class PipeWireCore;
 class PipeWireLoop;
+class PipeWireRegistry;
 class VideoSourceStream;
 
 // Everything behind one relay server: the PipeWire loop, context, connection and stream, and
@@ -31,12 +33,13 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     static constexpr FrameSize initialSize{1920, 1080};
 
     // None when not even a loop can be made; otherwise a session, which is connected unless
-    // `failure` says why not (it then keeps trying).
-    static std::shared_ptr<VideoSourceSession> create(std::string name,
+    // `failure` says why not (it then keeps trying). Its log lines name it `name`; its camera is
+    // announced once the registry has told which camera names are taken.
+    static std::shared_ptr<VideoSourceSession> create(std::string name, CameraOptions camera,
                                                       std::shared_ptr<LogSink> log,
                                                       std::shared_ptr<RunLoop> runLoop,
                                                       std::string& failure);
-    VideoSourceSession(Token, std::string name, std::shared_ptr<LogSink> log,
+    VideoSourceSession(Token, std::string name, CameraOptions camera, std::shared_ptr<LogSink> log,
                        std::shared_ptr<RunLoop> runLoop, std::unique_ptr<PipeWireLoop> loop);
     ~VideoSourceSession();
     VideoSourceSession(const VideoSourceSession&) = delete;
@@ -65,14 +68,21 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     void retry();
     void logLine(const std::string& text);
     std::unique_ptr<VideoSourceStream> makeStream(std::string& failure);
+    // Announces the camera under the first free name once the registry knows them all.
+    void announceWhenNamed();
+    void updateConsumers();
     void followHostRate();
 
     std::string name_;
+    CameraOptions camera_;
+    std::string announcedName_;  // the camera's name in PipeWire; empty before the first
+    uint32_t consumers_ = 0;
     std::shared_ptr<LogSink> log_;
     std::shared_ptr<RunLoop> runLoop_;
     std::unique_ptr<PipeWireLoop> loop_;
     std::unique_ptr<PipeWireContext> context_;
     std::unique_ptr<PipeWireCore> core_;
+    std::unique_ptr<PipeWireRegistry> registry_;
     std::unique_ptr<VideoSourceStream> stream_;
     std::unique_ptr<RepeatingTimer> retryTimer_;
 

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "relay/CameraName.h"
 #include "relay/MemFdBuffer.h"
 #include "relay/PipeWireCore.h"
 #include "relay/VideoFormatParams.h"
@@ -71,10 +72,11 @@ std::unique_ptr<VideoSourceStream> VideoSourceStream::create(PipeWireCore& core,
                                                              FrameSize offered, uint32_t rate,
                                                              FailureHandler failed,
                                                              std::string& failure) {
+    const std::string nodeName = cameraName::nodeName(name);
     pw_properties* properties = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Camera",
-        PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME, name.c_str(), PW_KEY_NODE_DESCRIPTION,
-        name.c_str(), nullptr);
+        PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_NODE_NAME, nodeName.c_str(),
+        PW_KEY_NODE_DESCRIPTION, name.c_str(), nullptr);
     if (!properties) {
         failure = std::string("cannot make stream properties: ") + std::strerror(errno);
         return nullptr;
@@ -125,6 +127,8 @@ bool VideoSourceStream::connect(std::string& failure) {
     }
     return true;
 }
+
+uint32_t VideoSourceStream::nodeId() const { return pw_stream_get_node_id(stream_); }
 
 bool VideoSourceStream::isStreaming() const {
     return pw_stream_get_state(stream_, nullptr) == PW_STREAM_STATE_STREAMING;

@@ -29,8 +29,9 @@ class VideoSourceStream {
     // Called, inside the loop's dispatch, when the stream fails for good.
     using FailureHandler = std::function<void(const std::string& reason)>;
 
-    // The node announces itself under `name` offering frames of `offered` at `rate` frames a
-    // second first; none, with the reason in `failure`, when it cannot be made.
+    // The node announces itself as `name` (its node.description, and a node.name made of it)
+    // offering frames of `offered` at `rate` frames a second first; none, with the reason in
+    // `failure`, when it cannot be made.
     static std::unique_ptr<VideoSourceStream> create(PipeWireCore& core, const std::string& name,
                                                      FrameSize offered, uint32_t rate,
                                                      FailureHandler failed, std::string& failure);
@@ -43,6 +44,8 @@ class VideoSourceStream {
     FrameSize offeredSize() const { return offered_; }
     // Offers frames of `size` at `rate` first from now on; a linked consumer renegotiates.
     void offer(FrameSize size, uint32_t rate);
+    // The node's id in the daemon's registry; SPA_ID_INVALID until it is there.
+    uint32_t nodeId() const;
     // True while a consumer takes frames.
     bool isStreaming() const;
     // Sends `frame` in a graph cycle, which it triggers at once when the stream has buffers of

@@ -24,6 +24,7 @@ tests=(
   xdotool bc  # the system benchmark minimises the window and works out shares of a core
   desktop-file-utils appstream  # desktop entry and metainfo checks
   lintian man-db  # the Debian package's checks
+  pipewire-v4l2  # the camera as V4L2 applications see it (pw-v4l2 ffmpeg)
 )
 browsers=(chromium firefox-esr xdg-desktop-portal xdg-desktop-portal-gtk)
 # Clang alone only recommends its sanitizer and libFuzzer runtime; this follows its version.

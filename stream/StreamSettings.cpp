@@ -239,6 +239,13 @@ bool StreamSettings::apply(std::string_view key, std::string_view value, std::st
 }
 
 bool StreamSettings::applyFile(const std::filesystem::path& file, std::string& failure) {
+    return readFile(
+        file, [this](auto key, auto value, std::string& why) { return apply(key, value, why); },
+        failure);
+}
+
+bool StreamSettings::readFile(const std::filesystem::path& file, const Setter& apply,
+                              std::string& failure) {
     std::ifstream in(file);
     if (!in) return true;
     std::string line;

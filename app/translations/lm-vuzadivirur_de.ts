@@ -55,6 +55,17 @@ Soll die Datei ersetzt werden?</translation>
         <source>Save PNG</source>
         <translation>Als PNG sichern</translation>
     </message>
+    <message>
+        <source>Camera: 1 app</source>
+        <translation>Kamera: 1 App</translation>
+    </message>
+    <message numerus="yes">
+        <source>Camera: %n apps</source>
+        <translation>
+            <numerusform>Kamera: %n App</numerusform>
+            <numerusform>Kamera: %n Apps</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>WaitingPanel</name>

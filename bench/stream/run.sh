@@ -44,9 +44,9 @@ streaming=$(cpu $app); kill $app; wait $app || true
 
 "$root/build/bin/lm-vuzadivirur" >"$log/app-relay.log" 2>&1 & app=$!
 sleep 2
-gst-launch-1.0 -q pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw,format=BGRA ! fakesink & gst=$!
+gst-launch-1.0 -q pipewiresrc target-object=lumetra-vuzadivirur ! video/x-raw,format=BGRA ! fakesink & gst=$!
 pictureOnly=$(cpu $gst); kill $gst; wait $gst || true
-gst-launch-1.0 -q pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw,format=BGRA ! $encode & gst=$!
+gst-launch-1.0 -q pipewiresrc target-object=lumetra-vuzadivirur ! video/x-raw,format=BGRA ! $encode & gst=$!
 sleep 1; client
 gstStreaming=$(cpu $gst); kill $gst $sim; wait $gst $sim || true
 

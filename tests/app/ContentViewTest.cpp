@@ -2,6 +2,7 @@
 // host that is already writing.
 #include <QFileDialog>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QWindow>
@@ -160,6 +161,17 @@ class ContentViewTest : public QObject {
         QVERIFY(shows(0.25, TestPattern::topLeft) && save->isVisible() && save->isEnabled());
         QVERIFY(writer->writeFrame(3, 640, 360, 640 * 4, pixels.data()));
         QTRY_COMPARE_WITH_TIMEOUT(dot(), WindowColors::green(), 60000);
+
+        // An application that takes the camera is counted while it does.
+        const auto* camera = view.findChild<QLabel*>("cameraLabel");
+        QVERIFY(!camera->isVisible());
+        QProcess gst;
+        gst.start("gst-launch-1.0", {"pipewiresrc", "target-object=lumetra-vuzadivirur", "!",
+                                     "video/x-raw,format=BGRA", "!", "fakesink"});
+        QTRY_VERIFY_WITH_TIMEOUT(camera->isVisible() && camera->text() == "Camera: 1 app", 60000);
+        gst.kill();
+        gst.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(!camera->isVisible(), 60000);
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
     }
 

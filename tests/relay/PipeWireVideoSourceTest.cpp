@@ -8,6 +8,7 @@
 #include <QTemporaryFile>
 
 #include "platform/QtRunLoop.h"
+#include "relay/CameraName.h"
 #include "relay/PipeWireRelayFactory.h"
 #include "tests/receiver/ReceiverHarness.h"
 #include "tests/relay/RelayTestSupport.h"
@@ -15,6 +16,8 @@
 using namespace relaytest;
 
 namespace {
+
+const std::string nodeName = cameraName::nodeName(serverName);
 
 // A program's standard output; none when it failed or ran over 30 s (the relay's loop may wait).
 std::optional<QString> runTool(const QString& program, const QStringList& arguments) {
@@ -26,7 +29,7 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
 
 // How many PipeWire nodes bear the relay's name; SIZE_MAX when pw-dump cannot tell.
 size_t relayNodes() {
-    const auto dump = runTool("pw-dump", {QString::fromStdString(serverName)});
+    const auto dump = runTool("pw-dump", {QString::fromStdString(nodeName)});
     return dump ? size_t(dump->count("\"PipeWire:Interface:Node\"")) : SIZE_MAX;
 }
 
@@ -83,7 +86,7 @@ QByteArray expectedFrame(uint32_t width, uint32_t height, const QString& format 
 // gst-launch-1.0 taking `frames` (-1: until the node goes) in `format` from the relay into `file`.
 void startGst(QProcess& gst, int frames, const QString& file, const QString& format = "BGRA") {
     gst.start("gst-launch-1.0",
-              {"pipewiresrc", QString::fromStdString("target-object=" + serverName),
+              {"pipewiresrc", QString::fromStdString("target-object=" + nodeName),
                QString("num-buffers=%1").arg(frames), "!", "video/x-raw,format=" + format, "!",
                "filesink", "location=" + file});
 }
