@@ -42,7 +42,7 @@ TEST(ReceiverConstruction, TakesFramesExactlyIntoFreshTexturesAndTearsDownInOrde
     h.receiver->checkForNewFrame();
     EXPECT_EQ(h.shown(), largest);
     EXPECT_EQ(h.shown(kept), packed);
-    EXPECT_EQ(h.fakes.relay->publications->back(), h.receiver->currentTexture());
+    EXPECT_EQ(h.fakes.journal->publications.back(), h.receiver->currentTexture());
     const void* identity = h.receiver.get();
     h.receiver.reset();
     EXPECT_EQ(h.fakes.journal->entries,
@@ -172,7 +172,7 @@ TEST(FrameIngestion, AHostChangingSizeEveryFrameNeverYieldsAMislabelledPicture) 
     }
     every = 1;  // a new size at every try: the check gives up and a later one tries again
     h.receiver->checkForNewFrame();
-    EXPECT_EQ(h.fakes.relay->publications->size(), 12u);
+    EXPECT_EQ(h.fakes.journal->publications.size(), 12u);
 }
 
 // The rate is the mean of the last 30 intervals, said with a full stop whatever the locale. A
@@ -192,7 +192,7 @@ TEST(FrameRate, LastThirtyIntervalsInAnyLocaleAndAFreshStartWhenNumbersGoBack) {
         h.writeFrame(n, 4, 4);
         h.receiver->checkForNewFrame();
     }
-    EXPECT_EQ(h.fakes.relay->publications->size(), 101u + 3);
+    EXPECT_EQ(h.fakes.journal->publications.size(), 101u + 3);
     EXPECT_EQ(h.receiver->fps(), 2.0) << "the rate holds only the new run's interval";
     const auto lines = h.logLines();
     EXPECT_EQ(
