@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 cutBetweenWindows = 0;
                 headerBetweenWindows.reset();
                 // Each frame is relayed under its own size, and every texel can be read.
-                for (const auto& texture : *fakes.relay->publications) {
+                for (const auto& texture : fakes.journal->publications) {
                     std::vector<uint8_t> bytes(size_t{texture->width()} * texture->height() * 4);
                     texture->readPixels(bytes.data(), texture->width() * 4);
                 }
-                fakes.relay->publications->clear();
+                fakes.journal->publications.clear();
                 break;
         }
     }

@@ -16,9 +16,6 @@ TEST(Texture, CopiesHonourRowPitch) {
     texture->readPixels(out.data(), 24);
     for (size_t i = 0; i < out.size(); ++i) {
         EXPECT_EQ(out[i], i % 24 < 20 ? source[i / 24 * 28 + i % 24] : 0xEE) << i;
-        if (i < 60) {
-            EXPECT_EQ(texture->contents()[i], source[i / 20 * 28 + i % 20]) << i;
-        }
     }
 }
 

@@ -127,64 +127,44 @@ TEST_F(PreviewWidgetTest, ShowsTheFrameUprightUnmirroredAndFillingTheView) {
     }
 }
 
-// A redraw, without an upload, when resized or exposed.
-TEST_F(PreviewWidgetTest, RedrawsWhenResizedOrExposed) {
-    for (const auto& [name, resizeTo] :
-         {std::pair{"resized", QSize(310, 90)}, std::pair{"exposed again", QSize()}}) {
-        SCOPED_TRACE(name);
-        show(texture({64, 48}), QSize(200, 150));
-        settle();
-        const auto before = renderer->counters();
-        if (resizeTo.isValid()) view->resize(resizeTo), window->resize(resizeTo);
-        if (!resizeTo.isValid()) window->hide(), window->show();
-        ASSERT_TRUE(drawsAbove(before.draws));
-        expectQuadrantsOnScreen();
-        EXPECT_EQ(renderer->counters().uploads, before.uploads);
-    }
-}
-
-// Left alone for a second, the view draws nothing: the next draw is the one a hand-over asks for.
-TEST_F(PreviewWidgetTest, DrawsNothingWhileNothingHappens) {
-    show(texture({64, 48}), QSize(200, 150));
-    settle();
-    const uint64_t before = draws();
-    QTest::qWait(1000);  // a timer or a stray request would draw meanwhile
-    handOver(renderer->texture());
-    ASSERT_TRUE(drawsAbove(before));
-    EXPECT_EQ(draws(), before + 1);
-}
-
-// Opaque black before any texture; then each texture handed over (or the one shown, again) drawn
-// whole and opaque, uploaded once, with a new GL texture only for a new size.
-TEST_F(PreviewWidgetTest, DrawsEachTextureHandedOver) {
+// Opaque black before any texture. Then a draw for each change, uploading only what it shows: a
+// texture handed over, drawn whole and opaque (with a new GL texture only for a new size), or
+// the one shown, again; two between draws, of which only the later reaches the GPU; a resize or
+// an exposure, without an upload. A spell with nothing to do draws nothing.
+TEST_F(PreviewWidgetTest, DrawsEachChangeAndUploadsOnlyWhatItShows) {
+    enum Change { handed, again, twoHanded, resized, exposed };
+    const struct {
+        Change change;
+        QSize size;
+        std::optional<Colour> solid;  // else the quadrant picture
+        uint64_t uploads, allocations;
+    } rows[] = {
+        {handed, {64, 48}, teal, 1, 1},      {handed, {200, 100}, {}, 2, 2},
+        {resized, {310, 90}, {}, 2, 2},      {exposed, {}, {}, 2, 2},
+        {twoHanded, {200, 100}, plum, 3, 2}, {again, {}, plum, 3, 2},
+        {handed, {30, 20}, {}, 4, 3},
+    };
     show(nullptr, QSize(240, 120));
     EXPECT_EQ(drawn(), everywhere(black));
-    for (const auto& [size, solid, again, uploads, allocations] :
-         {std::tuple{QSize(64, 48), std::optional{teal}, false, 1u, 1u},
-          std::tuple{QSize(200, 100), std::optional<Colour>{}, false, 2u, 2u},
-          std::tuple{QSize(200, 100), std::optional{plum}, false, 3u, 2u},
-          std::tuple{QSize(200, 100), std::optional{plum}, true, 3u, 2u},
-          std::tuple{QSize(30, 20), std::optional<Colour>{}, false, 4u, 3u}}) {
-        SCOPED_TRACE(testing::Message() << uploads << " uploads so far");
-        const uint64_t drawnBefore = draws();
-        handOver(again ? renderer->texture() : texture(size, solid));
-        ASSERT_TRUE(drawsAbove(drawnBefore));
+    for (const auto& [change, size, solid, uploads, allocations] : rows) {
+        SCOPED_TRACE(testing::Message() << "change " << change << ", " << uploads << " uploads");
+        settle();
+        const uint64_t before = draws();
+        if (change == again) QTest::qWait(1000);  // a timer or a stray request would draw now
+        if (change == twoHanded) handOver(texture(size, teal));
+        if (change == handed || change == twoHanded) handOver(texture(size, solid));
+        if (change == again) handOver(renderer->texture());
+        if (change == resized) view->resize(size), window->resize(size);
+        if (change == exposed) window->hide(), window->show();
+        ASSERT_TRUE(drawsAbove(before));
+        if (change == handed || change == again) {
+            EXPECT_EQ(draws(), before + 1);
+        }
+        if (change == resized || change == exposed) expectQuadrantsOnScreen();
         EXPECT_EQ(drawn(), solid ? everywhere(*solid) : quadrants);
         EXPECT_EQ(renderer->counters().uploads, uploads);
         EXPECT_EQ(renderer->counters().textureAllocations, allocations);
     }
-}
-
-// Two hand-overs between draws: one draw, of the later; the earlier never reaches the GPU.
-TEST_F(PreviewWidgetTest, OfTwoHandOversBetweenDrawsOnlyTheLaterIsDrawn) {
-    show(texture({30, 20}), QSize(240, 120));
-    settle();
-    const uint64_t uploaded = renderer->counters().uploads, drawnBefore = draws();
-    handOver(texture({30, 20}, teal));
-    handOver(texture({30, 20}, plum));
-    ASSERT_TRUE(drawsAbove(drawnBefore));
-    EXPECT_EQ(drawn(), everywhere(plum));
-    EXPECT_EQ(renderer->counters().uploads, uploaded + 1) << "the earlier was uploaded too";
 }
 
 // A preview that cannot draw says why to its owner, once: the GL compiler or linker log, or the

@@ -43,6 +43,12 @@ struct ReceiverHarness {
     }
 
     Lines logLines() const { return fakes.journal->logLines(); }
+    // The polling timer's tick `seconds` after the last, and the check it posts.
+    void tick(double seconds) {
+        fakes.clock->time += seconds;
+        fakes.runLoop->tickTimers();
+        fakes.runLoop->runPendingJobs();
+    }
 
     TempDirectory dir;
     FakePlatform fakes;

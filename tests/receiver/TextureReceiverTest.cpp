@@ -42,7 +42,7 @@ TEST(ReceiverConstruction, TakesFramesExactlyIntoFreshTexturesAndTearsDownInOrde
     h.receiver->checkForNewFrame();
     EXPECT_EQ(h.shown(), largest);
     EXPECT_EQ(h.shown(kept), packed);
-    EXPECT_EQ(h.fakes.relay->publications->back(), h.receiver->currentTexture());
+    EXPECT_EQ(h.fakes.journal->publications.back(), h.receiver->currentTexture());
     const void* identity = h.receiver.get();
     h.receiver.reset();
     EXPECT_EQ(h.fakes.journal->entries,
@@ -97,9 +97,7 @@ TEST(ReceiverConstruction, WaitsForTheHostsFilesAndFollowsThemWhenMadeAnew) {
         const size_t descriptorsBefore = openDescriptorCount();
         h.writer = SharedFrameWriter::create(h.dir.path(), {}, h.failure);
         const auto pixels = h.writeFrame(frame, 6, frame);
-        h.fakes.clock->time += 0.5;
-        h.fakes.runLoop->tickTimers();
-        h.fakes.runLoop->runPendingJobs();
+        h.tick(0.5);
         EXPECT_EQ(h.shown(), pixels);
         // The writer's two, and the receiver's frame and lock files: the old ones were closed.
         EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 2 + (frame == 5 ? 2 : 0));
@@ -174,7 +172,7 @@ TEST(FrameIngestion, AHostChangingSizeEveryFrameNeverYieldsAMislabelledPicture) 
     }
     every = 1;  // a new size at every try: the check gives up and a later one tries again
     h.receiver->checkForNewFrame();
-    EXPECT_EQ(h.fakes.relay->publications->size(), 12u);
+    EXPECT_EQ(h.fakes.journal->publications.size(), 12u);
 }
 
 // The rate is the mean of the last 30 intervals, said with a full stop whatever the locale. A
@@ -194,7 +192,7 @@ TEST(FrameRate, LastThirtyIntervalsInAnyLocaleAndAFreshStartWhenNumbersGoBack) {
         h.writeFrame(n, 4, 4);
         h.receiver->checkForNewFrame();
     }
-    EXPECT_EQ(h.fakes.relay->publications->size(), 101u + 3);
+    EXPECT_EQ(h.fakes.journal->publications.size(), 101u + 3);
     EXPECT_EQ(h.receiver->fps(), 2.0) << "the rate holds only the new run's interval";
     const auto lines = h.logLines();
     EXPECT_EQ(
@@ -203,21 +201,19 @@ TEST(FrameRate, LastThirtyIntervalsInAnyLocaleAndAFreshStartWhenNumbersGoBack) {
                "✅ Received frame #120 (64x36) - 22.5 fps", "🔄 Lumetra started over at frame #1"}));
 }
 
-// The polling timer, a quarter second later each time, finds frames and then only headers of
-// an invalid size: a second after the last frame, not before, the receiver says once that none
-// come and shows no rate. The next frame is received again, and the silence is no interval.
+// The polling timer, a quarter second later each time, finds frames, then only headers of an
+// invalid size, then a host hung holding its lock: a second after the last frame, not before,
+// the receiver says once that none come and shows no rate. The next frame is received again,
+// and the silence is no interval.
 TEST(FrameRate, ASecondWithoutFramesIsSaidOnceAndIsNoIntervalOfTheRate) {
     ReceiverHarness h;
     std::string receiving;  // after each tick
-    const auto tick = [&] {
-        h.fakes.clock->time += 0.25;
-        h.fakes.runLoop->tickTimers();
-        h.fakes.runLoop->runPendingJobs();
-        receiving += h.receiver->isReceiving() ? 'R' : '-';
-    };
+    const auto tick = [&] { h.tick(0.25), receiving += h.receiver->isReceiving() ? 'R' : '-'; };
     for (const uint32_t n : {1, 2, 3}) h.writeFrame(n, 4, 4), tick();
-    for (const uint32_t n : {4, 4, 5, 5, 5, 5, 5, 5})
-        h.writer->writeHeader({4, 4, n, 16, 0}), tick();
+    for (const uint32_t n : {4, 4, 5}) h.writer->writeHeader({4, 4, n, 16, 0}), tick();
+    h.writer->lockExclusive();
+    for (int i = 0; i < 5; ++i) tick();
+    h.writer->unlock();
     EXPECT_EQ(h.receiver->fps(), 0.0) << "no rate while none come";
     for (const uint32_t n : {6, 7}) h.writeFrame(n, 4, 4), tick();
     EXPECT_EQ(receiving, "RRRRRR-----RR");

@@ -18,7 +18,7 @@ class FakeRunLoop : public RunLoop {
     void post(std::function<void()> job) override { jobs_.push_back(std::move(job)); }
     std::unique_ptr<RepeatingTimer> scheduleRepeating(std::chrono::nanoseconds,
                                                       std::function<void()> tick) override {
-        timers_.push_back(std::make_shared<Timer>(Timer{std::move(tick)}));
+        timers_.push_back(std::make_shared<std::function<void()>>(std::move(tick)));
         return std::make_unique<Handle>(timers_.back());
     }
     // Descriptors are the real loops' business: none here.
@@ -30,27 +30,23 @@ class FakeRunLoop : public RunLoop {
         for (; !jobs_.empty(); jobs_.pop_front()) std::exchange(jobs_.front(), nullptr)();
     }
     void tickTimers() {  // every live timer once
-        for (const auto& timer : std::vector(timers_)) {
-            if (timer->live) timer->tick();
+        for (const auto& tick : std::vector(timers_)) {
+            if (const auto copy = *tick) copy();  // a tick may invalidate its own timer
         }
     }
     size_t liveTimers() const {
-        return std::ranges::count_if(timers_, [](const auto& timer) { return timer->live; });
+        return std::ranges::count_if(timers_, [](const auto& tick) { return bool(*tick); });
     }
 
   private:
-    struct Timer {
-        std::function<void()> tick;
-        bool live = true;
-    };
-    struct Handle : RepeatingTimer {
-        explicit Handle(std::shared_ptr<Timer> timer) : timer(std::move(timer)) {}
+    struct Handle : RepeatingTimer {  // an invalidated timer's tick is emptied
+        explicit Handle(std::shared_ptr<std::function<void()>> tick) : tick(std::move(tick)) {}
         ~Handle() override { invalidate(); }
-        void invalidate() override { timer->live = false; }
-        std::shared_ptr<Timer> timer;
+        void invalidate() override { *tick = nullptr; }
+        std::shared_ptr<std::function<void()>> tick;
     };
     std::deque<std::function<void()>> jobs_;
-    std::vector<std::shared_ptr<Timer>> timers_;
+    std::vector<std::shared_ptr<std::function<void()>>> timers_;
 };
 
 class FakeFrameSignal : public FrameSignal {
@@ -85,9 +81,10 @@ struct FakeClock : Clock {
 };
 
 // Log lines and relay calls ("relay: ...") in one ordered record, to check the one against the
-// other.
+// other, and the textures relayed.
 struct Journal {
     std::vector<std::string> entries;
+    std::vector<std::shared_ptr<gpu::Texture>> publications;
     std::vector<std::string> logLines() const {
         std::vector<std::string> lines;
         std::ranges::copy_if(entries, std::back_inserter(lines),
@@ -102,31 +99,26 @@ struct RecordingLog : LogSink {
     std::shared_ptr<Journal> journal;
 };
 
-using Publications = std::vector<std::shared_ptr<gpu::Texture>>;
-
 class RecordingRelayFactory : public FrameSinkFactory {
   public:
     explicit RecordingRelayFactory(std::shared_ptr<Journal> journal) : journal_(journal) {}
     Result create(const std::string& name, std::shared_ptr<gpu::FrameStore>) override {
         journal_->entries.push_back("relay: create " + name);
-        return Result{std::make_unique<Relay>(journal_, publications), failure};
+        return Result{std::make_unique<Relay>(journal_), failure};
     }
 
     std::string failure;  // when set, creation reports it
-    std::shared_ptr<Publications> publications = std::make_shared<Publications>();
 
   private:
     struct Relay : FrameSink {
-        Relay(std::shared_ptr<Journal> journal, std::shared_ptr<Publications> publications)
-            : journal(std::move(journal)), publications(std::move(publications)) {}
+        explicit Relay(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
         ~Relay() override { journal->entries.push_back("relay: destroyed"); }
         void publishFrame(std::shared_ptr<gpu::Texture> texture) override {
-            publications->push_back(std::move(texture));
+            journal->publications.push_back(std::move(texture));
             journal->entries.push_back("relay: publish");
         }
         void stop() override { journal->entries.push_back("relay: stop"); }
         std::shared_ptr<Journal> journal;
-        std::shared_ptr<Publications> publications;
     };
     std::shared_ptr<Journal> journal_;
 };
