@@ -121,17 +121,10 @@ class AppProcessTest : public QObject {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("config");  // the configuration file's text, if any
         QTest::addColumn<QString>("said");    // the whole output; CONF: the file's path
-        const QString stream = "--stream", address = "srt://127.0.0.1:9101?mode=listener";
+        const QString address = "srt://127.0.0.1:9101?mode=listener";
         QTest::newRow("unknown option")
             << QStringList{"--strem", address} << QString()
             << "❌ unknown option '--strem'; see lm-vuzadivirur --help\n";
-        QTest::newRow("% not an escape")
-            << QStringList{stream, address + "&passphrase=50%off-long-secret"} << QString()
-            << "❌ stream passphrase: '%' must start an escape of two hex digits (%25 for '%' "
-               "itself)\n";
-        QTest::newRow("port not a number")
-            << QStringList{stream, "srt://127.0.0.1:abc?passphrase=long-enough-secret"} << QString()
-            << "❌ stream port: must be a number from 1 to 65535, not 'abc'\n";
         QTest::newRow("file: line 2")
             << QStringList{} << "stream-fps=30\nstream=srt://127.0.0.1:abc\n"
             << "❌ CONF:2: stream port: must be a number from 1 to 65535, not 'abc'\n";
