@@ -222,6 +222,15 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     // A pending notification job still holds the receiver: it runs its check, then the
     // receiver's teardown follows, all before the application object goes.
     QtRunLoop::runPendingJobs();
+    // Qt's Wayland platform can hang tearing its connection down: its event thread may stop
+    // holding a read it prepared for the main thread, and its frame-callback thread then waits in
+    // wl_display_read_events() for that read for ever. Everything of ours is down and logged by
+    // now, so there the process ends without the platform's teardown; the compositor sees the
+    // connection close with the process, and the log's quick-exit handler flushes its lines.
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        std::fflush(stdout);
+        std::quick_exit(0);
+    }
     return 0;
 }
 

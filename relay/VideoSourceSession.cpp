@@ -200,11 +200,16 @@ void VideoSourceSession::publish(const std::shared_ptr<gpu::Texture>& texture) {
 }
 
 void VideoSourceSession::followHostRate() {
-    // A rate that wavers by a frame a second around the one offered is the same rate.
-    const auto rate =
-        hostRate_.wholeRate(FrameRateMeter::seconds(std::chrono::steady_clock::now()));
+    // Each new offer upsets a consumer whose link is being set up. Under load the host's rate
+    // wavers by several frames a second, and offered anew each time (hundreds of times in 20 s)
+    // it kept a consumer from ever being linked: a new rate waits until the last has stood a
+    // while. A rate that wavers by a frame a second around the one offered is the same rate.
+    const double now = FrameRateMeter::seconds(std::chrono::steady_clock::now());
+    if (now - rateOfferedAt_ < rateHoldSeconds) return;
+    const auto rate = hostRate_.wholeRate(now);
     if (rate && *rate > 0 && (*rate + 1 < offeredRate_ || *rate > offeredRate_ + 1)) {
         offeredRate_ = *rate;
+        rateOfferedAt_ = now;
     }
 }
 

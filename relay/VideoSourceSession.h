@@ -31,6 +31,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     static constexpr std::chrono::milliseconds retryInterval{500};
     // What the stream offers before the first frame says otherwise.
     static constexpr FrameSize initialSize{1920, 1080};
+    // How long an offered rate stands before another host rate may replace it.
+    static constexpr double rateHoldSeconds = 5.0;
 
     // None when not even a loop can be made; otherwise a session, which is connected unless
     // `failure` says why not (it then keeps trying). Its log lines name it `name`; its camera is
@@ -89,7 +91,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     FrameSize lastSize_ = initialSize;
     FrameRateMeter hostRate_;
     uint32_t offeredRate_;
-    uint64_t copiedBefore_ = 0;  // by streams already gone
+    double rateOfferedAt_ = -rateHoldSeconds;  // on the meter's clock
+    uint64_t copiedBefore_ = 0;                // by streams already gone
     bool stopped_ = false;
     bool recoveryScheduled_ = false;
     bool connectionBroken_ = false;

@@ -66,7 +66,7 @@ class AppProcessTest : public QObject {
             output += process.readAll();
         QVERIFY2(output.contains(ready), output);
         QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signalNumber), 0);
-        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(process.waitForFinished(60000), output += process.readAll());
         output += process.readAll();
         QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, output);
         QVERIFY2(output.endsWith("🛑 Syphon server stopped\n"), output);
