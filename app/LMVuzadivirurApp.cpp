@@ -18,6 +18,8 @@
 
 #include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
+#include "app/RecordingControl.h"
+#include "app/RecordingRelayFactory.h"
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
@@ -30,6 +32,7 @@
 #include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
+#include "stream/SettingsFile.h"
 
 #ifndef LMV_VERSION
 #define LMV_VERSION "unknown"
@@ -43,6 +46,7 @@ constexpr std::string_view noOpenGL = "Metal is not supported on this device";
 constexpr const char* usage =
     "Usage: lm-vuzadivirur [--help] [--version] [--stream srt://HOST:PORT[?...]]\n"
     "                      [--stream-size WxH] [--stream-fps N]\n"
+    "                      [--record FILE.mkv] [--record-quality standard|lossless]\n"
     "\n"
     "Shows the frames Lumetra writes into $XDG_RUNTIME_DIR/group.com.lumetra.visualizer/ in a\n"
     "live preview window, relays them to other applications as the PipeWire camera\n"
@@ -64,10 +68,14 @@ constexpr const char* usage =
     "             even numbers from 16x16 to 7680x4320; an odd host size is padded\n"
     "             with a black column or row\n"
     "  --stream-fps N     send at most N frames a second (default: the host's rate)\n"
+    "  --record FILE.mkv  record the frames from start to quit as H.264 in Matroska, each\n"
+    "             at the time it was taken; a later host size is scaled to the first\n"
+    "  --record-quality standard|lossless  standard (the default) looks like the source;\n"
+    "             lossless keeps every value, for editing, at about ten times the size\n"
     "\n"
     "The same settings may stand as stream=..., stream-size=... and stream-fps=... lines in\n"
     "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"
-    "line wins.\n"
+    "line wins. So may record=... and record-quality=... lines.\n"
     "A setting that is malformed, or an unknown option, stops the program with status 2\n"
     "before anything starts. Qt's own options (-platform, -style, -session, ...) are taken.\n";
 
@@ -149,9 +157,15 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     // Every setting is taken whole before anything starts: a stream the user asked for either
     // runs as asked or the program does not start.
     StreamSettings stream;
+    RecordingSettings recording;
+    const auto apply = [&stream, &recording](std::string_view key, std::string_view value,
+                                             std::string& why) {
+        return RecordingSettings::takes(key) ? recording.apply(key, value, why)
+                                             : stream.apply(key, value, why);
+    };
     std::string failure;
     const std::filesystem::path file = configFile();
-    if (!file.empty() && !stream.applyFile(file, failure)) {
+    if (!file.empty() && !readSettingsFile(file, apply, failure)) {
         std::fprintf(stderr, "❌ %s\n", failure.c_str());
         return 2;
     }
@@ -160,14 +174,15 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
         const std::string_view option = argv[i];
         const size_t equals = option.find('=');
         const std::string_view name = option.substr(0, equals);
-        if (name == "--stream" || name == "--stream-size" || name == "--stream-fps") {
+        if (name == "--stream" || name == "--stream-size" || name == "--stream-fps" ||
+            name == "--record" || name == "--record-quality") {
             if (equals == std::string_view::npos && i + 1 >= argc) {
                 std::fprintf(stderr, "❌ %s needs a value; see lm-vuzadivirur --help\n", argv[i]);
                 return 2;
             }
             const std::string_view value =
                 equals == std::string_view::npos ? argv[++i] : option.substr(equals + 1);
-            if (!stream.apply(name.substr(2), value, failure)) {
+            if (!apply(name.substr(2), value, failure)) {
                 std::fprintf(stderr, "❌ %s\n", failure.c_str());
                 return 2;
             }
@@ -191,7 +206,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
     const Translations translations(QLocale::system());
     {
-        LMVuzadivirurApp app(stream);
+        LMVuzadivirurApp app(stream, recording);
         QApplication::exec();
     }
     // A pending notification job still holds the receiver: it runs its check, then the
@@ -215,10 +230,13 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream) {
                             relay};
 }
 
-LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
+LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const RecordingSettings& recording)
     : frameStore_(gpu::FrameStore::create()) {
     if (!gpu::openGLAvailable()) fatalReport(fatalLocation, noOpenGL);
-    const ReceiverPlatform platform = makePlatform(stream);
+    ReceiverPlatform platform = makePlatform(stream);
+    recording_ =
+        std::make_shared<RecordingControl>(recording.quality, platform.log, platform.runLoop);
+    platform.relay = std::make_shared<RecordingRelayFactory>(platform.relay, recording_);
     receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,
@@ -226,14 +244,17 @@ LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream)
     }
     window_ = std::make_unique<ContentView>(std::make_shared<TextureReceiverState>(receiver_),
                                             platform.log);
+    window_->setRecordingControl(recording_);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();
     // Where the window draws its own frame (Wayland), the frame is known once it is shown.
     window_->resize(firstWindowSize(*window_));
+    if (recording.records()) recording_->start(recording.path);
 }
 
 LMVuzadivirurApp::~LMVuzadivirurApp() {
     window_.reset();
+    recording_->finishAll();
     receiver_.reset();
 }

@@ -5,8 +5,10 @@
 
 #include "app/ContentView.h"
 #include "core/ReceiverPlatform.h"
+#include "stream/RecordingSettings.h"
 #include "stream/StreamSettings.h"
 
+class RecordingControl;
 class TextureReceiver;
 
 // The application: it builds the frame store, the platform services, the relay and the receiver,
@@ -29,9 +31,11 @@ class LMVuzadivirurApp {
     // address. Call it on the main thread once the Qt application exists.
     static ReceiverPlatform makePlatform(const StreamSettings& stream = {});
 
-    // Makes and shows the window. Stops the process when OpenGL 3.3 core or the receiver cannot
-    // be had.
-    explicit LMVuzadivirurApp(const StreamSettings& stream = {});
+    // Makes and shows the window, recording from the start when `recording` names a file. Stops
+    // the process when OpenGL 3.3 core or the receiver cannot be had.
+    explicit LMVuzadivirurApp(const StreamSettings& stream = {},
+                              const RecordingSettings& recording = {});
+    // Closes the window, finishes any recording's file (waiting for it), then stops the receiver.
     ~LMVuzadivirurApp();
     LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
     LMVuzadivirurApp& operator=(const LMVuzadivirurApp&) = delete;
@@ -40,6 +44,7 @@ class LMVuzadivirurApp {
 
   private:
     std::shared_ptr<gpu::FrameStore> frameStore_;
+    std::shared_ptr<RecordingControl> recording_;
     std::shared_ptr<TextureReceiver> receiver_;
     // Goes first, so that the receiver's teardown and its last log line come after the window.
     std::unique_ptr<ContentView> window_;

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/RecordButton.h"
 #include "app/StatusDot.h"
 
 // The bar along the bottom of the window: the connection dot and word, then the frame number,
-// the rate while frames arrive, the size while a picture is shown, and the Save PNG button.
+// the rate while frames arrive, the size while a picture is shown, and the Save PNG and Record
+// buttons.
 class StatusBar : public QWidget {
     Q_OBJECT
 
@@ -25,6 +27,7 @@ class StatusBar : public QWidget {
     explicit StatusBar(QWidget* parent = nullptr);
     void present(const State& state);
     QPushButton* saveButton() const { return saveButton_; }
+    RecordButton* recordButton() const { return recordButton_; }
 
   Q_SIGNALS:
     void saveRequested();
@@ -44,4 +47,5 @@ class StatusBar : public QWidget {
     QLabel* size_;
     QLabel* separatorBeforeButton_;
     QPushButton* saveButton_;
+    RecordButton* recordButton_;
 };
