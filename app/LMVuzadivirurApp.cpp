@@ -19,7 +19,7 @@
 #include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
 #include "app/RecordingControl.h"
-#include "app/RecordingRelayFactory.h"
+#include "app/RecordingSinkFactory.h"
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
@@ -236,7 +236,7 @@ LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const Recording
     ReceiverPlatform platform = makePlatform(stream);
     recording_ =
         std::make_shared<RecordingControl>(recording.quality, platform.log, platform.runLoop);
-    platform.relay = std::make_shared<RecordingRelayFactory>(platform.relay, recording_);
+    platform.relay = std::make_shared<RecordingSinkFactory>(platform.relay, recording_);
     receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,

@@ -8,10 +8,10 @@
 
 // Makes the relay of another factory and, beside it, a sink that hands each frame to the
 // recording under way, so that recordings can start and stop while the relay runs on.
-class RecordingRelayFactory : public FrameSinkFactory {
+class RecordingSinkFactory : public FrameSinkFactory {
   public:
-    RecordingRelayFactory(std::shared_ptr<FrameSinkFactory> relay,
-                          std::shared_ptr<RecordingControl> recording)
+    RecordingSinkFactory(std::shared_ptr<FrameSinkFactory> relay,
+                         std::shared_ptr<RecordingControl> recording)
         : relay_(std::move(relay)), recording_(std::move(recording)) {}
 
     Result create(const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) override;

@@ -1,4 +1,4 @@
-#include "app/RecordingRelayFactory.h"
+#include "app/RecordingSinkFactory.h"
 
 #include <vector>
 
@@ -22,8 +22,8 @@ class RecordingTap : public FrameSink {
 
 }  // namespace
 
-FrameSinkFactory::Result RecordingRelayFactory::create(
-    const std::string& name, std::shared_ptr<gpu::FrameStore> frameStore) {
+FrameSinkFactory::Result RecordingSinkFactory::create(const std::string& name,
+                                                      std::shared_ptr<gpu::FrameStore> frameStore) {
     Result result = relay_->create(name, std::move(frameStore));
     std::vector<std::unique_ptr<FrameSink>> servers;
     if (result.server) servers.push_back(std::move(result.server));
