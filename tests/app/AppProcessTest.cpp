@@ -151,6 +151,12 @@ class AppProcessTest : public QObject {
         QTest::newRow("file: line 2")
             << QStringList{} << "stream-fps=30\nstream=srt://127.0.0.1:abc\n"
             << "❌ CONF:2: stream port: must be a number from 1 to 65535, not 'abc'\n";
+        QTest::newRow("record: not Matroska")
+            << QStringList{"--record", "show.mp4"} << QString()
+            << "❌ record: must name a file ending in .mkv (H.264 in Matroska), not 'show.mp4'\n";
+        QTest::newRow("file: record-quality")
+            << QStringList{} << "record=show.mkv\nrecord-quality=best\n"
+            << "❌ CONF:2: record-quality: must be standard or lossless, not 'best'\n";
         QTest::newRow("file: passphrase others can read")
             << QStringList{"--stream-fps", "0"}
             << "stream=" + address + "&passphrase=long-enough-secret\n"
