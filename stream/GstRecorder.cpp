@@ -3,6 +3,8 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -21,6 +23,9 @@ using namespace std::chrono_literals;
 constexpr guint64 maxQueuedFrames = 6;
 // A key frame every two seconds at 60 Hz, where an editor or player can seek to.
 constexpr uint32_t keyInterval = 120;
+// The niceness of the recording's threads: conversion and encoding yield to the intake, the
+// relay and the preview, and on a machine short of CPU the recording drops frames, not they.
+constexpr int encodingNiceness = 10;
 // How long a stopped recording may take to drain its encoder and write the file's end.
 constexpr auto finishDeadline = 10s;
 
@@ -151,6 +156,14 @@ std::unique_ptr<GstRecorder> GstRecorder::create(
         [](GstBus*, GstMessage* message, gpointer data) {
             auto* self = static_cast<GstRecorder*>(data);
             const auto type = GST_MESSAGE_TYPE(message);
+            GstStreamStatusType status{};
+            // Runs on the streaming thread that starts; x264's own threads, made from it, inherit
+            // its niceness.
+            if (type == GST_MESSAGE_STREAM_STATUS &&
+                (gst_message_parse_stream_status(message, &status, nullptr),
+                 status == GST_STREAM_STATUS_TYPE_ENTER)) {
+                ::setpriority(PRIO_PROCESS, id_t(::gettid()), encodingNiceness);
+            }
             if (type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR) {
                 const std::string text = type == GST_MESSAGE_ERROR ? errorText(message) : "";
                 {
