@@ -71,7 +71,7 @@ constexpr const char* usage =
     "  --record FILE.mkv  record the frames from start to quit as H.264 in Matroska, each\n"
     "             at the time it was taken; a later host size is scaled to the first\n"
     "  --record-quality standard|lossless  standard (the default) looks like the source;\n"
-    "             lossless keeps every value, for editing, at about ten times the size\n"
+    "             lossless keeps every value, for editing, at many times the size\n"
     "\n"
     "The same settings may stand as stream=..., stream-size=... and stream-fps=... lines in\n"
     "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"

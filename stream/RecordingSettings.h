@@ -7,7 +7,7 @@
 // Parsed whole before anything starts, as the stream settings are.
 struct RecordingSettings {
     enum class Quality {
-        standard,  // x264 at constant quality 20: no visible loss, about a tenth of lossless
+        standard,  // x264 at constant quality 20: no visible loss
         lossless,  // x264 at quantizer 0 in 4:4:4, for editing: the frames as converted to YUV
     };
 
