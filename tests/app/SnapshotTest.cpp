@@ -1,6 +1,5 @@
 // The Save PNG action and its dialog's completion: the file's exact pixels, suffix and log line,
-// files that cannot be written or replaced, a 4K save beside the event loop, a window closed early;
-// and the Record button, which offers the same kind of dialog.
+// files that cannot be written or replaced, a 4K save beside the event loop, a window closed early.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -13,8 +12,6 @@
 #include <fstream>
 
 #include "app/FrameSnapshot.h"
-#include "app/RecordingControl.h"
-#include "platform/QtRunLoop.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TempDirectory.h"
 
@@ -228,49 +225,6 @@ class SnapshotTest : public QObject {
         QCOMPARE(w.log->entries, savedTo(path));
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_ARGB32_Premultiplied),
                  expectedImage(1920, 1080));
-    }
-
-    // The Record button offers a file named from the date and time, shows the time recorded as
-    // it goes, and on the second click finishes the file with every frame given.
-    void recordButtonStartsShowsTheTimeAndStops() {
-        FakeWindow w;
-        TempDirectory dir;
-        auto recording = std::make_shared<RecordingControl>(RecordingSettings::Quality::standard,
-                                                            std::make_shared<RecordingLog>(w.log),
-                                                            std::make_shared<QtRunLoop>());
-        w.view->setRecordingControl(recording);
-        w.present(makeTexture(64, 48), true);
-        auto* button = w.view->findChild<QPushButton*>("recordButton");
-        QCOMPARE(button->text(), u"Record"_s);
-        QTest::mouseClick(button, Qt::LeftButton);
-        auto* dialog = w.view->findChild<QFileDialog*>("recordDialog");
-        QVERIFY(dialog && dialog->isVisible());
-        const QString offered = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-        QVERIFY2(QRegularExpression(u"^recording_\\d{4}(-\\d\\d){2}_\\d\\d(-\\d\\d){2}\\.mkv$"_s)
-                     .match(offered)
-                     .hasMatch(),
-                 qPrintable(offered));
-        dialog->selectFile(pathIn(dir, u"show"_s));
-        static_cast<QDialog*>(dialog)->accept();
-        const std::string file = pathIn(dir, u"show.mkv"_s).toStdString();
-        QCOMPARE(w.log->entries, std::vector<std::string>{"⏺️ Recording to " + file});
-        QCOMPARE(button->text(), u"● 00:00:00"_s);
-        int given = 0;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                recording->publishFrame(makeTexture(64, 48)), ++given;
-                return button->text() == u"● 00:00:01"_s;
-            },
-            20000));
-        QTest::mouseClick(button, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w.log->entries.size(), size_t{2}, 60000);
-        const QRegularExpression saved(QRegularExpression::escape(QString::fromStdString(
-                                           "⏹️ Recording saved: " + file + " (" +
-                                           std::to_string(given) + " frames, 00:0")) +
-                                       u"[01]\\)$"_s);
-        QVERIFY2(saved.match(QString::fromStdString(w.log->entries.back())).hasMatch(),
-                 w.log->entries.back().c_str());
-        QCOMPARE(button->text(), u"Record"_s);
     }
 };
 
