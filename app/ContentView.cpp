@@ -1,5 +1,7 @@
 #include "app/ContentView.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
@@ -8,10 +10,13 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QWindow>
 #include <cmath>
 
 #include "app/FatalReport.h"
+#include "app/RecordingControl.h"
 #include "app/StatusBar.h"
 #include "app/WaitingPanel.h"
 #include "app/WindowColors.h"
@@ -52,6 +57,16 @@ ContentView::ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_pt
     note_->setText(tr("Note: LM Vuzadivirur requires Lumetra 2.5 or later to be installed."));
 
     connect(statusBar_, &StatusBar::saveRequested, this, &ContentView::saveCurrentFrame);
+    connect(statusBar_->recordButton(), &QPushButton::clicked, this, &ContentView::toggleRecording);
+    // As on every desktop. Quitting or closing finishes a recording under way first: the
+    // application does that as it tears down.
+    const auto shortcut = [this](QKeyCombination keys, auto action) {
+        connect(new QShortcut(QKeySequence(keys), this), &QShortcut::activated, this, action);
+    };
+    shortcut(Qt::CTRL | Qt::Key_S, &ContentView::saveCurrentFrame);
+    shortcut(Qt::CTRL | Qt::Key_R, &ContentView::toggleRecording);
+    shortcut(Qt::CTRL | Qt::Key_Q, [] { QCoreApplication::quit(); });
+    shortcut(Qt::CTRL | Qt::Key_W, [this] { window()->close(); });
     willChangeConnection_ =
         _textureReceiver->objectWillChange().connect([this] { scheduleEvaluation(); });
     evaluate();
@@ -239,8 +254,13 @@ void ContentView::writeSnapshot(int result, QFileDialog* dialog,
         snapshotWriter_.save(std::move(texture), path);
         return;
     }
-    // The dialog asked about the name it was given, not the one with ".png" added: asked here as
-    // it would, and, like the dialog, not modal and holding the application until answered.
+    // The dialog asked about the name it was given, not the one with ".png" added.
+    askToReplace(path, [this, texture, path] { snapshotWriter_.save(texture, path); });
+}
+
+void ContentView::askToReplace(const QString& path, std::function<void()> replace) {
+    // Asked as the dialog would, and, like the dialog, not modal and holding the application
+    // until answered.
     auto* question = new QMessageBox(
         QMessageBox::Question, tr("Replace File"),
         tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(path).fileName()),
@@ -249,11 +269,62 @@ void ContentView::writeSnapshot(int result, QFileDialog* dialog,
     question->setDefaultButton(QMessageBox::No);
     question->setWindowModality(Qt::NonModal);
     auto keepRunning = std::make_shared<QEventLoopLocker>();
-    connect(question, &QMessageBox::finished, this, [this, question, texture, path, keepRunning] {
-        if (question->clickedButton() == question->button(QMessageBox::Yes)) {
-            snapshotWriter_.save(texture, path);
-        }
+    connect(question, &QMessageBox::finished, this, [question, replace, keepRunning] {
+        if (question->clickedButton() == question->button(QMessageBox::Yes)) replace();
         question->deleteLater();
     });
     question->show();
+}
+
+void ContentView::setRecordingControl(std::shared_ptr<RecordingControl> recording) {
+    recording_ = std::move(recording);
+    connect(recording_.get(), &RecordingControl::recordingChanged, this, [this](bool on) {
+        statusBar_->recordButton()->setRecording(on, recording_->startedAt());
+        scheduleEvaluation();  // a stopped recording's button goes with the picture
+    });
+}
+
+void ContentView::toggleRecording() {
+    if (!recording_) return;
+    if (recording_->recording()) {
+        recording_->stop();
+        return;
+    }
+    auto* dialog = new QFileDialog(this);
+    dialog->setObjectName("recordDialog");
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(tr("Matroska video (*.mkv)"));
+    dialog->setDefaultSuffix(QStringLiteral("mkv"));
+    dialog->setOption(QFileDialog::ReadOnly, false);
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (!movies.isEmpty() && QFileInfo(movies).isDir()) dialog->setDirectory(movies);
+    dialog->selectFile(QDateTime::currentDateTime().toString(
+        QStringLiteral("'recording_'yyyy-MM-dd_HH-mm-ss'.mkv'")));
+    dialog->setWindowModality(Qt::NonModal);
+    auto keepRunning = std::make_shared<QEventLoopLocker>();
+    connect(dialog, &QFileDialog::finished, this, [this, dialog, keepRunning](int result) {
+        startRecording(result, dialog);
+        dialog->deleteLater();
+    });
+    dialog->show();
+}
+
+void ContentView::startRecording(int result, QFileDialog* dialog) {
+    if (result != QDialog::Accepted || !recording_ || recording_->recording()) return;
+    const QStringList files = dialog->selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return;
+    QString path = QDir::toNativeSeparators(files.first());
+    // The file holds Matroska whatever name was typed, as Save PNG's holds a PNG.
+    const bool typedMkv =
+        QFileInfo(path).suffix().compare(QLatin1String("mkv"), Qt::CaseInsensitive) == 0;
+    if (!typedMkv) path += QStringLiteral(".mkv");
+    const auto record = [this, path] {
+        if (!recording_->recording()) recording_->start(path.toStdString());
+    };
+    if (typedMkv || !QFileInfo::exists(path)) {
+        record();
+        return;
+    }
+    askToReplace(path, record);
 }

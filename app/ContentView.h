@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -14,6 +15,7 @@
 #include "preview/PreviewWidget.h"
 
 class QFileDialog;
+class RecordingControl;
 class StatusBar;
 class WaitingPanel;
 
@@ -40,6 +42,11 @@ class ContentView : public QWidget {
 
     // Shows in the status bar how many applications take the camera now.
     void showCameraConsumers(uint32_t consumers);
+    // Gives the Record button and Ctrl+R their recordings; without it neither does anything.
+    void setRecordingControl(std::shared_ptr<RecordingControl> recording);
+    // The Record button's action: stops the recording under way, or shows a save dialog (not
+    // modal, like Save PNG's) with a name from the date and time, and records where confirmed.
+    void toggleRecording();
 
     // How often the layout has been evaluated from the receiver's values.
     int evaluationCount() const { return evaluations_; }
@@ -59,6 +66,10 @@ class ContentView : public QWidget {
     void removePreview();
     void layoutContent();
     void retranslate();
+    void startRecording(int result, QFileDialog* dialog);
+    // Asks, not modal and holding the application until answered, whether `path` (a name the
+    // dialog did not ask about) may be replaced; calls `replace` on yes.
+    void askToReplace(const QString& path, std::function<void()> replace);
 
     // The window's receiver (its state-object holder): kept and observed for the view's life.
     std::shared_ptr<ReceiverState> _textureReceiver;
@@ -70,6 +81,7 @@ class ContentView : public QWidget {
     bool staleWhileHidden_ = false;    // texts and layout skipped while the window was not exposed
     QPointer<QWindow> watchedWindow_;  // the native window whose exposure ends that
     int evaluations_ = 0;
+    std::shared_ptr<RecordingControl> recording_;
 
     QLabel* note_;
     WaitingPanel* waitingPanel_;

@@ -18,6 +18,8 @@
 
 #include "app/FatalReport.h"
 #include "app/QuitOnSignals.h"
+#include "app/RecordingControl.h"
+#include "app/RecordingSinkFactory.h"
 #include "app/StreamingRelayFactory.h"
 #include "app/TextureReceiverState.h"
 #include "app/Translations.h"
@@ -30,6 +32,7 @@
 #include "preview/PreviewWidget.h"
 #include "receiver/TextureReceiver.h"
 #include "relay/PipeWireRelayFactory.h"
+#include "stream/SettingsFile.h"
 
 #ifndef LMV_VERSION
 #define LMV_VERSION "unknown"
@@ -43,6 +46,7 @@ constexpr std::string_view noOpenGL = "Metal is not supported on this device";
 constexpr const char* usage =
     "Usage: lm-vuzadivirur [--help] [--version] [--camera-name NAME]\n"
     "                      [--stream srt://HOST:PORT[?...]] [--stream-size WxH] [--stream-fps N]\n"
+    "                      [--record FILE.mkv] [--record-quality standard|lossless]\n"
     "\n"
     "Shows the frames Lumetra writes into $XDG_RUNTIME_DIR/group.com.lumetra.visualizer/ in a\n"
     "live preview window, relays them to other applications as the PipeWire camera\n"
@@ -67,11 +71,15 @@ constexpr const char* usage =
     "             even numbers from 16x16 to 7680x4320; an odd host size is padded\n"
     "             with a black column or row\n"
     "  --stream-fps N     send at most N frames a second (default: the host's rate)\n"
+    "  --record FILE.mkv  record the frames from start to quit as H.264 in Matroska, each\n"
+    "             at the time it was taken; a later host size is scaled to the first\n"
+    "  --record-quality standard|lossless  standard (the default) looks like the source;\n"
+    "             lossless keeps every value, for editing, at many times the size\n"
     "\n"
     "The same settings may stand as camera-name=..., stream=..., stream-size=... and\n"
     "stream-fps=... lines in\n"
     "$XDG_CONFIG_HOME/lm-vuzadivirur/lm-vuzadivirur.conf (~/.config by default); the command\n"
-    "line wins.\n"
+    "line wins. So may record=... and record-quality=... lines.\n"
     "A setting that is malformed, or an unknown option, stops the program with status 2\n"
     "before anything starts. Qt's own options (-platform, -style, -session, ...) are taken.\n";
 
@@ -169,13 +177,15 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     // runs as asked or the program does not start.
     StreamSettings stream;
     std::string cameraName;
-    std::string failure;
+    RecordingSettings recording;
     const auto apply = [&](std::string_view key, std::string_view value, std::string& why) {
-        return key == "camera-name" ? applyCameraName(value, cameraName, why)
-                                    : stream.apply(key, value, why);
+        if (key == "camera-name") return applyCameraName(value, cameraName, why);
+        return RecordingSettings::takes(key) ? recording.apply(key, value, why)
+                                             : stream.apply(key, value, why);
     };
+    std::string failure;
     const std::filesystem::path file = configFile();
-    if (!file.empty() && !StreamSettings::readFile(file, apply, failure)) {
+    if (!file.empty() && !readSettingsFile(file, apply, failure)) {
         std::fprintf(stderr, "❌ %s\n", failure.c_str());
         return 2;
     }
@@ -185,7 +195,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
         const size_t equals = option.find('=');
         const std::string_view name = option.substr(0, equals);
         if (name == "--stream" || name == "--stream-size" || name == "--stream-fps" ||
-            name == "--camera-name") {
+            name == "--camera-name" || name == "--record" || name == "--record-quality") {
             if (equals == std::string_view::npos && i + 1 >= argc) {
                 std::fprintf(stderr, "❌ %s needs a value; see lm-vuzadivirur --help\n", argv[i]);
                 return 2;
@@ -216,7 +226,7 @@ int LMVuzadivirurApp::main(int argc, char** argv) {
     const std::unique_ptr<QuitOnSignals> quitOnSignals = QuitOnSignals::install();
     const Translations translations(QLocale::system());
     {
-        LMVuzadivirurApp app(stream, cameraName);
+        LMVuzadivirurApp app(stream, recording, cameraName);
         QApplication::exec();
     }
     // A pending notification job still holds the receiver: it runs its check, then the
@@ -251,14 +261,18 @@ ReceiverPlatform LMVuzadivirurApp::makePlatform(const StreamSettings& stream,
                             relay};
 }
 
-LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const std::string& cameraName)
+LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const RecordingSettings& recording,
+                                   const std::string& cameraName)
     : frameStore_(gpu::FrameStore::create()) {
     if (!gpu::openGLAvailable()) fatalReport(fatalLocation, noOpenGL);
     // Told only from the PipeWire loop's dispatch on the main thread, once the window exists.
     CameraOptions camera{cameraName, [this](uint32_t consumers) {
                              if (window_) window_->showCameraConsumers(consumers);
                          }};
-    const ReceiverPlatform platform = makePlatform(stream, std::move(camera));
+    ReceiverPlatform platform = makePlatform(stream, std::move(camera));
+    recording_ =
+        std::make_shared<RecordingControl>(recording.quality, platform.log, platform.runLoop);
+    platform.relay = std::make_shared<RecordingSinkFactory>(platform.relay, recording_);
     receiver_ = TextureReceiver::create(frameStore_, platform);
     if (!receiver_) {
         fatalReport(fatalLocation,
@@ -266,14 +280,17 @@ LMVuzadivirurApp::LMVuzadivirurApp(const StreamSettings& stream, const std::stri
     }
     window_ = std::make_unique<ContentView>(std::make_shared<TextureReceiverState>(receiver_),
                                             platform.log);
+    window_->setRecordingControl(recording_);
     window_->setWindowTitle(tr("LM Vuzadivirur"));
     window_->resize(firstWindowSize(*window_));
     window_->show();
     // Where the window draws its own frame (Wayland), the frame is known once it is shown.
     window_->resize(firstWindowSize(*window_));
+    if (recording.records()) recording_->start(recording.path);
 }
 
 LMVuzadivirurApp::~LMVuzadivirurApp() {
     window_.reset();
+    recording_->finishAll();
     receiver_.reset();
 }

@@ -7,8 +7,10 @@
 #include "app/ContentView.h"
 #include "core/ReceiverPlatform.h"
 #include "relay/CameraOptions.h"
+#include "stream/RecordingSettings.h"
 #include "stream/StreamSettings.h"
 
+class RecordingControl;
 class TextureReceiver;
 
 // The application: it builds the frame store, the platform services, the relay and the receiver,
@@ -33,11 +35,13 @@ class LMVuzadivirurApp {
     static ReceiverPlatform makePlatform(const StreamSettings& stream = {},
                                          CameraOptions camera = {});
 
-    // Makes and shows the window, whose status bar counts the camera's consumers. The camera is
-    // listed as `cameraName` (empty: "Lumetra Vuzadivirur"). Stops the process when OpenGL 3.3
-    // core or the receiver cannot be had.
+    // Makes and shows the window, whose status bar counts the camera's consumers, recording from
+    // the start when `recording` names a file. The camera is listed as `cameraName` (empty:
+    // "Lumetra Vuzadivirur"). Stops the process when OpenGL 3.3 core or the receiver cannot be had.
     explicit LMVuzadivirurApp(const StreamSettings& stream = {},
+                              const RecordingSettings& recording = {},
                               const std::string& cameraName = {});
+    // Closes the window, finishes any recording's file (waiting for it), then stops the receiver.
     ~LMVuzadivirurApp();
     LMVuzadivirurApp(const LMVuzadivirurApp&) = delete;
     LMVuzadivirurApp& operator=(const LMVuzadivirurApp&) = delete;
@@ -46,6 +50,7 @@ class LMVuzadivirurApp {
 
   private:
     std::shared_ptr<gpu::FrameStore> frameStore_;
+    std::shared_ptr<RecordingControl> recording_;
     std::shared_ptr<TextureReceiver> receiver_;
     // Goes first, so that the receiver's teardown and its last log line come after the window.
     std::unique_ptr<ContentView> window_;

@@ -44,6 +44,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
                                    .arg(blue.green())
                                    .arg(blue.blue()));
     connect(saveButton_, &QPushButton::clicked, this, &StatusBar::saveRequested);
+    recordButton_ = new RecordButton(saveButton_->styleSheet(), this);
 
     auto* indicator = new QHBoxLayout;
     indicator->setContentsMargins(0, 0, 0, 0);
@@ -61,7 +62,7 @@ StatusBar::StatusBar(QWidget* parent) : QWidget(parent) {
          {static_cast<QWidget*>(frame_), static_cast<QWidget*>(separatorAfterFrame_),
           static_cast<QWidget*>(rate_), static_cast<QWidget*>(separatorBeforeSize_),
           static_cast<QWidget*>(size_), static_cast<QWidget*>(separatorBeforeButton_),
-          static_cast<QWidget*>(saveButton_)}) {
+          static_cast<QWidget*>(saveButton_), static_cast<QWidget*>(recordButton_)}) {
         row->addWidget(item, 0, Qt::AlignVCenter);
     }
     present(State{});
@@ -103,6 +104,8 @@ void StatusBar::present(const State& state) {
     size_->setVisible(withPicture);
     separatorBeforeButton_->setVisible(withFrame);
     saveButton_->setVisible(withFrame);
+    // A recording under way can be stopped whatever the host does.
+    recordButton_->setVisible(withFrame || recordButton_->recording());
 }
 
 void StatusBar::presentCameraConsumers(uint32_t consumers) {

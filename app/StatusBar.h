@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/RecordButton.h"
 #include "app/StatusDot.h"
 
 // The bar along the bottom of the window: the connection dot and word, how many applications
 // take the camera while any do, then the frame number, the rate while frames arrive, the size
-// while a picture is shown, and the Save PNG button.
+// while a picture is shown, and the Save PNG and Record buttons.
 class StatusBar : public QWidget {
     Q_OBJECT
 
@@ -28,6 +29,7 @@ class StatusBar : public QWidget {
     // Shows "Camera: N apps" while `consumers` is not 0.
     void presentCameraConsumers(uint32_t consumers);
     QPushButton* saveButton() const { return saveButton_; }
+    RecordButton* recordButton() const { return recordButton_; }
 
   Q_SIGNALS:
     void saveRequested();
@@ -50,4 +52,5 @@ class StatusBar : public QWidget {
     QLabel* size_;
     QLabel* separatorBeforeButton_;
     QPushButton* saveButton_;
+    RecordButton* recordButton_;
 };

@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <initializer_list>
 #include <optional>
+
+#include "stream/SettingsFile.h"
 
 namespace {
 
@@ -23,13 +24,6 @@ std::optional<uint32_t> number(std::string_view text, uint32_t low, uint32_t hig
     if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
         return std::nullopt;
     return value;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
 }
 
 int hexDigit(char c) {
@@ -234,31 +228,17 @@ bool StreamSettings::apply(std::string_view key, std::string_view value, std::st
         fps = *rate;
         return true;
     }
-    failure = joined({"unknown setting '", key, "' (stream, stream-size or stream-fps)"});
+    failure =
+        joined({"unknown setting '", key,
+                "' (camera-name, stream, stream-size, stream-fps, record or record-quality)"});
     return false;
 }
 
 bool StreamSettings::applyFile(const std::filesystem::path& file, std::string& failure) {
-    return readFile(
-        file, [this](auto key, auto value, std::string& why) { return apply(key, value, why); },
+    return readSettingsFile(
+        file,
+        [this](std::string_view key, std::string_view value, std::string& why) {
+            return apply(key, value, why);
+        },
         failure);
-}
-
-bool StreamSettings::readFile(const std::filesystem::path& file, const Setter& apply,
-                              std::string& failure) {
-    std::ifstream in(file);
-    if (!in) return true;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        const std::string_view text = trimmed(line);
-        if (text.empty() || text.front() == '#') continue;
-        const size_t equals = text.find('=');
-        if (equals == std::string_view::npos) failure = "a line must be key=value";
-        if (equals == std::string_view::npos ||
-            !apply(trimmed(text.substr(0, equals)), trimmed(text.substr(equals + 1)), failure)) {
-            failure = joined({file.string(), ":", std::to_string(number), ": ", failure});
-            return false;
-        }
-    }
-    return true;
 }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,11 +35,4 @@ struct StreamSettings {
     // Takes the "key=value" lines of a configuration file; blank lines and lines starting with
     // '#' are skipped. A missing file is no failure; `failure` starts with "FILE:LINE: ".
     bool applyFile(const std::filesystem::path& file, std::string& failure);
-
-    // Takes one setting, or says in `failure` why not.
-    using Setter =
-        std::function<bool(std::string_view key, std::string_view value, std::string& failure)>;
-    // Hands each "key=value" line of a configuration file to `apply`, as applyFile does.
-    static bool readFile(const std::filesystem::path& file, const Setter& apply,
-                         std::string& failure);
 };

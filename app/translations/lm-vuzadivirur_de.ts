@@ -21,12 +21,27 @@ Do you want to replace it?</source>
         <translation>%1 existiert bereits.
 Soll die Datei ersetzt werden?</translation>
     </message>
+    <message>
+        <source>Matroska video (*.mkv)</source>
+        <translation>Matroska-Video (*.mkv)</translation>
+    </message>
 </context>
 <context>
     <name>LMVuzadivirurApp</name>
     <message>
         <source>LM Vuzadivirur</source>
         <translation>LM Vuzadivirur</translation>
+    </message>
+</context>
+<context>
+    <name>RecordButton</name>
+    <message>
+        <source>Record</source>
+        <translation>Aufnehmen</translation>
+    </message>
+    <message>
+        <source>● %1</source>
+        <translation>● %1</translation>
     </message>
 </context>
 <context>

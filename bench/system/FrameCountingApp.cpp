@@ -3,8 +3,9 @@
 // resident memory and open descriptors, over a measured window. Prints `name: value` lines.
 // With --save-4k it also saves a 3840x2160 frame as a PNG, one save after another, all through
 // the measured window, as the Save PNG button does; with --stream it also streams, as --stream
-// does in the program.
+// does in the program; with --record it also records to FILE, as --record does.
 //   frame-counting-app --warmup S --seconds S [--label NAME] [--save-4k] [--stream URI]
+//                      [--record FILE]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@
 
 #include "app/ContentView.h"
 #include "app/LMVuzadivirurApp.h"
+#include "app/RecordingControl.h"
+#include "app/RecordingSinkFactory.h"
 #include "app/SnapshotWriter.h"
 #include "app/TextureReceiverState.h"
 #include "gpu/FrameStore.h"
@@ -100,7 +103,7 @@ class SaveLoop : public LogSink {
 };
 
 int run(double warmup, double seconds, const std::string& name, bool save4k,
-        const StreamSettings& stream);
+        const StreamSettings& stream, const std::string& record);
 
 }  // namespace
 
@@ -117,7 +120,7 @@ int main(int argc, char** argv) {
 
     QSurfaceFormat::setDefaultFormat(PreviewWidget::surfaceFormat());
     QApplication application(argc, argv);
-    const int status = run(warmup, seconds, name, save4k, stream);
+    const int status = run(warmup, seconds, name, save4k, stream, text(argc, argv, "--record", ""));
     QtRunLoop::runPendingJobs();
     return status;
 }
@@ -125,10 +128,14 @@ int main(int argc, char** argv) {
 namespace {
 
 int run(double warmup, double seconds, const std::string& name, bool save4k,
-        const StreamSettings& stream) {
+        const StreamSettings& stream, const std::string& record) {
     if (!gpu::openGLAvailable()) return 1;
     auto frameStore = gpu::FrameStore::create();
-    const ReceiverPlatform platform = LMVuzadivirurApp::makePlatform(stream);
+    ReceiverPlatform platform = LMVuzadivirurApp::makePlatform(stream);
+    auto recording = std::make_shared<RecordingControl>(RecordingSettings::Quality::standard,
+                                                        platform.log, platform.runLoop);
+    platform.relay = std::make_shared<RecordingSinkFactory>(platform.relay, recording);
+    if (!record.empty() && !recording->start(record)) return 1;
     auto receiver = TextureReceiver::create(frameStore, platform);
     if (!receiver) return 1;
 
@@ -198,6 +205,7 @@ int run(double warmup, double seconds, const std::string& name, bool save4k,
     // takes by reference.
     receiver->objectWillChange.disconnect(counter);
     saveLoop->writer.reset();  // waits for a save under way; it holds the loop as its log
+    recording->finishAll();
     return status;
 }
 

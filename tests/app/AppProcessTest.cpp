@@ -1,6 +1,7 @@
 // The real program in a child process, beside the test's display (X or Wayland), session bus and
-// PipeWire: how it stops on SIGTERM and SIGINT, and its fatal start-up checks.
+// PipeWire: how it stops on SIGTERM and SIGINT, its fatal start-up checks, and its recordings.
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <QProcess>
@@ -31,6 +32,22 @@ void start(QProcess& process, const TempDirectory* runtime, const char* name = n
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(LMV_APP_BINARY), arguments);
 }
+
+// Reads the program's output into `output` until it holds `text`; false after a minute without.
+bool readUntil(QProcess& process, QByteArray& output, const QByteArray& text) {
+    while (!output.contains(text) && process.waitForReadyRead(60000)) output += process.readAll();
+    return output.contains(text);
+}
+
+// What `program` writes to standard output, once it has ended.
+QByteArray outputOf(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+enum class RecordingEnd { Signal, Kill, DiskFull };
 
 }  // namespace
 
@@ -128,6 +145,12 @@ class AppProcessTest : public QObject {
         QTest::newRow("file: line 2")
             << QStringList{} << "stream-fps=30\nstream=srt://127.0.0.1:abc\n"
             << "❌ CONF:2: stream port: must be a number from 1 to 65535, not 'abc'\n";
+        QTest::newRow("record: not Matroska")
+            << QStringList{"--record", "show.mp4"} << QString()
+            << "❌ record: must name a file ending in .mkv (H.264 in Matroska), not 'show.mp4'\n";
+        QTest::newRow("file: record-quality")
+            << QStringList{} << "record=show.mkv\nrecord-quality=best\n"
+            << "❌ CONF:2: record-quality: must be standard or lossless, not 'best'\n";
         QTest::newRow("file: passphrase others can read")
             << QStringList{"--stream-fps", "0"}
             << "stream=" + address + "&passphrase=long-enough-secret\n"
@@ -154,6 +177,114 @@ class AppProcessTest : public QObject {
         QCOMPARE(QString::fromUtf8(process.readAll()),
                  said.replace("CONF", QString::fromStdString(conf.string())));
         QCOMPARE(process.exitCode(), 2);
+    }
+
+    void recordsTheShow_data() {
+        QTest::addColumn<RecordingEnd>("end");
+        QTest::newRow("finished on SIGTERM") << RecordingEnd::Signal;
+        QTest::newRow("killed") << RecordingEnd::Kill;
+        QTest::newRow("disk full") << RecordingEnd::DiskFull;
+    }
+
+    // --record from the start, beside lumetra-sim at 30 Hz and an odd size: finished, the file
+    // holds every frame taken, at the time taken, at the next even size, in the host's colours;
+    // killed, the file opens with what came up to about a second before; on a full disk one
+    // "❌ " line with the reason, and the camera goes on.
+    void recordsTheShow() {
+        QFETCH(RecordingEnd, end);
+        TempDirectory runtime, files;
+        const QString file = QString::fromStdString((files.path() / "show.mkv").string());
+        const auto unmount = qScopeGuard([&] { ::umount2(files.path().c_str(), MNT_DETACH); });
+        if (end == RecordingEnd::DiskFull &&
+            ::mount("tmpfs", files.path().c_str(), "tmpfs", 0, "size=64k")) {
+            QSKIP("Not root: no 64 KiB tmpfs can be mounted to fill");
+        }
+        QProcess app, sim;
+        start(app, &runtime, "ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":detect_leaks=0",
+              {"--record", file});
+        QByteArray output;
+        QVERIFY2(readUntil(app, output, "⏺️ Recording to " + file.toUtf8() + "\n"), output);
+        const QString folder =
+            QString::fromStdString((runtime.path() / config::sharedFolderName).string());
+        sim.start(QStringLiteral(LMV_SIM_BINARY),
+                  {"--size", "641x361", "--rate", "30", "--dir", folder, "--frames",
+                   end == RecordingEnd::Signal ? "90" : "0"});
+        const auto stopSim = qScopeGuard([&] { sim.kill(), sim.waitForFinished(); });
+
+        if (end == RecordingEnd::DiskFull) {
+            QVERIFY2(readUntil(
+                         app, output,
+                         "❌ Recording to " + file.toUtf8() + " stopped: No space left on device\n"),
+                     output);
+            // 30 frames from the camera: gst-launch ends well only once it has them all.
+            QProcess camera;
+            camera.start("gst-launch-1.0",
+                         {"-q", "pipewiresrc", "target-object=Lumetra Vuzadivirur",
+                          "num-buffers=30", "!", "video/x-raw,format=BGRA", "!", "fakesink"});
+            QVERIFY(camera.waitForFinished(60000));
+            QCOMPARE(camera.exitCode(), 0);
+            app.terminate();
+            QVERIFY(app.waitForFinished(60000));
+            output += app.readAll();
+            QCOMPARE(output.count("❌"), 1);
+            return;
+        }
+        // Frame 60 is taken two seconds in; all 90, then "No frames" a second after the last.
+        QVERIFY2(readUntil(app, output,
+                           end == RecordingEnd::Kill ? "✅ Received frame #60"
+                                                     : "⚠️ No frames from Lumetra for 1 s"),
+                 output);
+        ::kill(pid_t(app.processId()), end == RecordingEnd::Kill ? SIGKILL : SIGTERM);
+        QVERIFY(app.waitForFinished(60000));
+        output += app.readAll();
+        const QByteArray probe =
+            outputOf("ffprobe", {"-v", "error", "-count_frames", "-show_entries",
+                                 "stream=width,height,nb_read_frames:format=duration", "-of",
+                                 "default=nw=1", file});
+        QVERIFY2(probe.contains("width=642\nheight=362\n"), probe + output);
+        const int frames = QRegularExpression("nb_read_frames=([0-9]+)")
+                               .match(QString::fromUtf8(probe))
+                               .captured(1)
+                               .toInt();
+        if (end == RecordingEnd::Kill) {
+            QVERIFY2(frames >= 30, probe);
+            return;
+        }
+        const auto saved =
+            QRegularExpression(
+                "⏹️ Recording saved: .*show.mkv \\(([0-9]+) frames, 00:0[2-4]\\)\n")
+                .match(QString::fromUtf8(output));
+        QVERIFY2(saved.hasMatch(), output);
+        QCOMPARE(frames, saved.captured(1).toInt());
+        QVERIFY2(frames > 45, output);  // not every other frame
+        // 90 frames at 30 Hz: three seconds as taken, not 1.5 at an assumed 60.
+        const double duration = QRegularExpression("duration=([0-9.]+)")
+                                    .match(QString::fromUtf8(probe))
+                                    .captured(1)
+                                    .toDouble();
+        QVERIFY2(duration > 2.6 && duration < 3.6, probe);
+
+        // The first frame's quadrants, in the host's colours give or take the encoding.
+        const QByteArray rgb = outputOf("ffmpeg", {"-v", "error", "-i", file, "-frames:v", "1",
+                                                   "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+        QCOMPARE(rgb.size(), 642 * 362 * 3);
+        using P = TestPattern;
+        for (const auto& [x, y, colour] : {std::tuple{160, 90, P::topLeft},
+                                           {480, 90, P::topRight},
+                                           {160, 270, P::bottomLeft},
+                                           {480, 270, P::bottomRight}}) {
+            const auto* pixel =
+                reinterpret_cast<const uint8_t*>(rgb.constData()) + (y * 642 + x) * 3;
+            const int expected[3] = {colour.r, colour.g, colour.b};
+            for (int c = 0; c < 3; ++c)
+                QVERIFY2(std::abs(pixel[c] - expected[c]) <= 12,
+                         qPrintable(QStringLiteral("(%1, %2) channel %3: %4, not %5")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(c)
+                                        .arg(pixel[c])
+                                        .arg(expected[c])));
+        }
     }
 };
 

@@ -84,7 +84,9 @@ const Row rows[] = {
      "listener h:9000 'long-enough-secret' 125ms key 0 0x0@30"},
     {"file", "stream-fps=30\n\nstream=srt://h:abc\n",
      "❌ FILE:3: stream port: must be a number from 1 to 65535, not 'abc'"},
-    {"file", "fps=30\n", "❌ FILE:1: unknown setting 'fps' (stream, stream-size or stream-fps)"},
+    {"file", "fps=30\n",
+     "❌ FILE:1: unknown setting 'fps' (camera-name, stream, stream-size, stream-fps, record or "
+     "record-quality)"},
 };
 
 TEST(StreamSettingsTest, EachSettingIsTakenWholeOrRefusedWithItsRule) {
