@@ -43,9 +43,9 @@ appSpan=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$log/app.m
 
 "$root/build/bin/lm-vuzadivirur" >"$log/app-relay.log" 2>&1 & app=$!
 sleep 2
-gst-launch-1.0 -q pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw,format=BGRA ! fakesink & gst=$!
+gst-launch-1.0 -q pipewiresrc target-object=lumetra-vuzadivirur ! video/x-raw,format=BGRA ! fakesink & gst=$!
 pictureOnly=$(cpu $gst); kill $gst; wait $gst || true
-gst-launch-1.0 -q -e pipewiresrc "target-object=Lumetra Vuzadivirur" ! video/x-raw,format=BGRA ! $encode & gst=$!
+gst-launch-1.0 -q -e pipewiresrc target-object=lumetra-vuzadivirur ! video/x-raw,format=BGRA ! $encode & gst=$!
 gstRecording=$(cpu $gst); kill -INT $gst; wait $gst || true
 kill $app $sim; wait $app $sim || true
 gstFrames=$(frames "$log/gst.mkv")

@@ -219,7 +219,7 @@ class AppProcessTest : public QObject {
             // 30 frames from the camera: gst-launch ends well only once it has them all.
             QProcess camera;
             camera.start("gst-launch-1.0",
-                         {"-q", "pipewiresrc", "target-object=Lumetra Vuzadivirur",
+                         {"-q", "pipewiresrc", "target-object=lumetra-vuzadivirur",
                           "num-buffers=30", "!", "video/x-raw,format=BGRA", "!", "fakesink"});
             QVERIFY(camera.waitForFinished(60000));
             QCOMPARE(camera.exitCode(), 0);
