@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gpu/Texture.h"
 #include "core/LogSink.h"
+#include "gpu/Texture.h"
 
 // Saves frames as PNG files on a worker thread of its own: reading a 4K frame back, encoding and
 // writing it would otherwise hold up the window and the frame intake. Each save's line is logged
