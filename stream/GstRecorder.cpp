@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "stream/GstElements.h"
 #include "stream/H264EncoderChoice.h"
 
 namespace {
@@ -29,11 +30,7 @@ constexpr int encodingNiceness = 10;
 // How long a stopped recording may take to drain its encoder and write the file's end.
 constexpr auto finishDeadline = 10s;
 
-struct Element {
-    const char* name;
-    const char* package;
-};
-constexpr std::array<Element, 7> requiredElements{{
+constexpr std::array<GstElementNeed, 7> requiredElements{{
     {"appsrc", "gstreamer1.0-plugins-base"},
     {"videoconvert", "gstreamer1.0-plugins-base"},
     {"videoscale", "gstreamer1.0-plugins-base"},
@@ -87,21 +84,7 @@ GstRecorder::GstRecorder(std::string path, std::shared_ptr<LogSink> log,
 std::unique_ptr<GstRecorder> GstRecorder::create(
     const std::string& path, RecordingSettings::Quality quality, std::shared_ptr<LogSink> log,
     std::shared_ptr<RunLoop> runLoop, std::function<void()> ended, std::string& failure) {
-    GError* error = nullptr;
-    if (!gst_init_check(nullptr, nullptr, &error)) {
-        failure = std::string("GStreamer does not start: ") + (error ? error->message : "?");
-        g_clear_error(&error);
-        return nullptr;
-    }
-    for (const auto& element : requiredElements) {
-        GstElementFactory* factory = gst_element_factory_find(element.name);
-        if (!factory) {
-            failure = std::string("GStreamer's ") + element.name +
-                      " element is missing (install the Debian package " + element.package + ")";
-            return nullptr;
-        }
-        gst_object_unref(factory);
-    }
+    if (!startGStreamerWith(requiredElements, failure)) return nullptr;
     const bool lossless = quality == RecordingSettings::Quality::lossless;
     // Not live and never synchronised: each buffer carries its own time, and the file is written
     // as fast as the encoder goes. The file's size, set at the first frame, follows the scaler,
@@ -112,6 +95,7 @@ std::unique_ptr<GstRecorder> GstRecorder::create(
         chooseH264Encoder(keyInterval,
                           lossless ? H264Purpose::losslessRecording : H264Purpose::recording) +
         " ! h264parse ! matroskamux name=mux ! filesink name=file buffer-mode=unbuffered";
+    GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (!pipeline || error) {
         failure =

@@ -4,16 +4,13 @@
 
 #include <array>
 
+#include "stream/GstElements.h"
 #include "stream/H264EncoderChoice.h"
 #include "stream/PacketJoiner.h"
 
 namespace {
 
-struct Element {
-    const char* name;
-    const char* package;
-};
-constexpr std::array<Element, 8> requiredElements{{
+constexpr std::array<GstElementNeed, 8> requiredElements{{
     {"appsrc", "gstreamer1.0-plugins-base"},
     {"videobox", "gstreamer1.0-plugins-good"},
     {"videoconvert", "gstreamer1.0-plugins-base"},
@@ -72,21 +69,7 @@ GstElement* borrow(GstBin* bin, const char* name) {
 
 std::unique_ptr<StreamPipeline> StreamPipeline::build(const StreamSettings& settings,
                                                       uint32_t keyInterval, std::string& failure) {
-    GError* error = nullptr;
-    if (!gst_init_check(nullptr, nullptr, &error)) {
-        failure = std::string("GStreamer does not start: ") + (error ? error->message : "?");
-        g_clear_error(&error);
-        return nullptr;
-    }
-    for (const auto& element : requiredElements) {
-        GstElementFactory* factory = gst_element_factory_find(element.name);
-        if (!factory) {
-            failure = std::string("GStreamer's ") + element.name +
-                      " element is missing (install the Debian package " + element.package + ")";
-            return nullptr;
-        }
-        gst_object_unref(factory);
-    }
+    if (!startGStreamerWith(requiredElements, failure)) return nullptr;
 
     std::string raw = "video/x-raw,format=I420";
     if (settings.width) {
@@ -101,6 +84,7 @@ std::unique_ptr<StreamPipeline> StreamPipeline::build(const StreamSettings& sett
         "! mpegtsmux name=mux alignment=0 ! srtsink name=sink wait-for-connection=false "
         "sync=false";
 
+    GError* error = nullptr;
     GstElement* launched = gst_parse_launch(description.c_str(), &error);
     auto built = launched ? std::make_unique<StreamPipeline>(launched) : nullptr;
     if (!built || error) {
