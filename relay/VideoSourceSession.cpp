@@ -64,11 +64,21 @@ bool VideoSourceSession::connect(std::string& failure) {
         context_ = PipeWireContext::create(*loop_, failure);
         if (!context_) return false;
     }
-    core_ = PipeWireCore::connect(
-        *context_, [this](const std::string& reason) { connectionLost(reason); }, failure);
+    const auto lost = [this](const std::string& reason) { connectionLost(reason); };
+    core_ = PipeWireCore::connect(*context_, lost, failure);
     if (!core_) return false;
+    // The registry listens on a connection of its own. The daemon (0.3.65) takes any answer from
+    // a node that bears the sequence number it waits on as the end of the node's buffer setup,
+    // even WirePlumber's reading of the node's formats; every global the registry hears of would
+    // advance the stream connection's numbers into WirePlumber's, and a consumer would then get
+    // the buffers before their memory was filled in, with no data it could use.
+    registryCore_ = PipeWireCore::connect(*context_, lost, failure);
+    if (!registryCore_) {
+        core_.reset();
+        return false;
+    }
     // Not a blocking round trip: the stream waits for the registry's answer in the loop.
-    registry_ = std::make_unique<PipeWireRegistry>(*core_);
+    registry_ = std::make_unique<PipeWireRegistry>(*registryCore_);
     return true;
 }
 
@@ -98,6 +108,7 @@ void VideoSourceSession::releaseConnection() {
     if (stream_) copiedBefore_ += stream_->sentFrames();
     stream_.reset();
     registry_.reset();
+    registryCore_.reset();
     core_.reset();
     updateConsumers();
 }

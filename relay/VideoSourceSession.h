@@ -83,7 +83,8 @@ class VideoSourceSession : public std::enable_shared_from_this<VideoSourceSessio
     std::shared_ptr<RunLoop> runLoop_;
     std::unique_ptr<PipeWireLoop> loop_;
     std::unique_ptr<PipeWireContext> context_;
-    std::unique_ptr<PipeWireCore> core_;
+    std::unique_ptr<PipeWireCore> core_;  // the stream's
+    std::unique_ptr<PipeWireCore> registryCore_;
     std::unique_ptr<PipeWireRegistry> registry_;
     std::unique_ptr<VideoSourceStream> stream_;
     std::unique_ptr<RepeatingTimer> retryTimer_;
