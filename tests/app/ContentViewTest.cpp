@@ -84,16 +84,7 @@ class ContentViewTest : public QObject {
         QFETCH(QStringList, bar);
         FakeWindow w;
         w.present(texture ? makeTexture(640, 360) : nullptr, !receiving, 1234560, 1.0);
-        w.present(w.state->texture, receiving, 1234566, 59.94);
-        // However many signals come before the next pass, that pass evaluates once, with the last.
-        const int before = w.view->evaluationCount();
-        for (int64_t frame : {3, 4, 1234567}) w.state->set(w.state->frameNumber, frame);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QCOMPARE(w.view->evaluationCount(), before + 1);
-        // Readable on black in a light theme, where a text without a colour of its own is black.
-        const auto* note = w.view->findChild<QLabel*>("compatibilityNote");
-        QVERIFY(note->palette().color(note->foregroundRole()).lightness() > 180);
+        w.present(w.state->texture, receiving, 1234567, 59.94);
         QCOMPARE(w.shown("waitingPanel"), !texture);
         QCOMPARE(w.view->findChild<ProgressSpinner*>("spinner")->isAnimating(), !texture);
         QCOMPARE(w.shown("preview"), texture);
@@ -107,15 +98,34 @@ class ContentViewTest : public QObject {
         // Save PNG with no texture opens nothing.
         if (receiving && !texture) w.view->findChild<QPushButton*>("saveButton")->click();
         QVERIFY(w.view->findChildren<QFileDialog*>().isEmpty());
-        if (!texture) {  // the enlarged spinner keeps its unscaled room and clears the note
-            const auto clear = [&] {
-                return w.geometryOf("spinner").top() > w.geometryOf("compatibilityNote").bottom();
-            };
-            QVERIFY(clear() &&
-                    w.geometryOf("waitingTitle").top() - w.geometryOf("spinner").top() == 60);
-            const Translations german(QLocale(QLocale::German, QLocale::Germany));
-            QTRY_VERIFY(labelText(*w.view, "waitingTitle") != "Waiting for Lumetra..." && clear());
-        }
+    }
+
+    // However many signals come before the next pass, that pass evaluates once, with the last.
+    void signalsBeforeAPassAreEvaluatedOnce() {
+        FakeWindow w;
+        w.present(makeTexture(640, 360), true, 1, 60.0);
+        const int before = w.view->evaluationCount();
+        for (int64_t frame : {3, 4, 1234567}) w.state->set(w.state->frameNumber, frame);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.view->evaluationCount(), before + 1);
+        QCOMPARE(labelText(*w.view, "frameLabel"), "Frame #1234567");
+    }
+
+    // The waiting panel's note is readable on black in a light theme, and the enlarged spinner
+    // keeps its unscaled room and clears the note, also once the texts are translated.
+    void waitingPanelLayout() {
+        FakeWindow w;
+        w.present(nullptr, false, 0, 0.0);
+        const auto* note = w.view->findChild<QLabel*>("compatibilityNote");
+        QVERIFY(note->palette().color(note->foregroundRole()).lightness() > 180);
+        const auto clear = [&] {
+            return w.geometryOf("spinner").top() > w.geometryOf("compatibilityNote").bottom();
+        };
+        QVERIFY(clear() &&
+                w.geometryOf("waitingTitle").top() - w.geometryOf("spinner").top() == 60);
+        const Translations german(QLocale(QLocale::German, QLocale::Germany));
+        QTRY_VERIFY(labelText(*w.view, "waitingTitle") != "Waiting for Lumetra..." && clear());
     }
 
     // The application started while the host is already writing: its window fits the screen and
