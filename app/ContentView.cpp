@@ -243,19 +243,24 @@ void ContentView::saveCurrentFrame() {
 void ContentView::writeSnapshot(int result, QFileDialog* dialog,
                                 std::shared_ptr<gpu::Texture> texture) {
     if (result != QDialog::Accepted || dialog == nullptr || !texture) return;
-    const QStringList files = dialog->selectedFiles();
+    // The file holds a PNG whatever name was typed.
+    actOnChosenFile(*dialog, QLatin1String("png"),
+                    [this, texture](const QString& path) { snapshotWriter_.save(texture, path); });
+}
+
+void ContentView::actOnChosenFile(QFileDialog& dialog, QLatin1String suffix,
+                                  std::function<void(const QString&)> act) {
+    const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.first().isEmpty()) return;
     QString path = QDir::toNativeSeparators(files.first());
-    // The file holds a PNG whatever name was typed: another suffix gets ".png" after it.
-    const bool typedPng =
-        QFileInfo(path).suffix().compare(QLatin1String("png"), Qt::CaseInsensitive) == 0;
-    if (!typedPng) path += QStringLiteral(".png");
-    if (typedPng || !QFileInfo::exists(path)) {
-        snapshotWriter_.save(std::move(texture), path);
+    const bool typed = QFileInfo(path).suffix().compare(suffix, Qt::CaseInsensitive) == 0;
+    if (!typed) path += QLatin1Char('.') + suffix;
+    if (typed || !QFileInfo::exists(path)) {
+        act(path);
         return;
     }
-    // The dialog asked about the name it was given, not the one with ".png" added.
-    askToReplace(path, [this, texture, path] { snapshotWriter_.save(texture, path); });
+    // The dialog asked about the name it was given, not the one with the suffix added.
+    askToReplace(path, [act, path] { act(path); });
 }
 
 void ContentView::askToReplace(const QString& path, std::function<void()> replace) {
@@ -312,19 +317,8 @@ void ContentView::toggleRecording() {
 
 void ContentView::startRecording(int result, QFileDialog* dialog) {
     if (result != QDialog::Accepted || !recording_ || recording_->recording()) return;
-    const QStringList files = dialog->selectedFiles();
-    if (files.isEmpty() || files.first().isEmpty()) return;
-    QString path = QDir::toNativeSeparators(files.first());
     // The file holds Matroska whatever name was typed, as Save PNG's holds a PNG.
-    const bool typedMkv =
-        QFileInfo(path).suffix().compare(QLatin1String("mkv"), Qt::CaseInsensitive) == 0;
-    if (!typedMkv) path += QStringLiteral(".mkv");
-    const auto record = [this, path] {
+    actOnChosenFile(*dialog, QLatin1String("mkv"), [this](const QString& path) {
         if (!recording_->recording()) recording_->start(path.toStdString());
-    };
-    if (typedMkv || !QFileInfo::exists(path)) {
-        record();
-        return;
-    }
-    askToReplace(path, record);
+    });
 }

@@ -69,6 +69,10 @@ class ContentView : public QWidget {
     void startRecording(int result, QFileDialog* dialog);
     // Asks, not modal and holding the application until answered, whether `path` (a name the
     // dialog did not ask about) may be replaced; calls `replace` on yes.
+    // The file `dialog` chose, with "." and `suffix` added when the name has another suffix: `act`
+    // runs with it at once, or once the user agrees where that made the name of an existing file.
+    void actOnChosenFile(QFileDialog& dialog, QLatin1String suffix,
+                         std::function<void(const QString&)> act);
     void askToReplace(const QString& path, std::function<void()> replace);
 
     // The window's receiver (its state-object holder): kept and observed for the view's life.
