@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "relay/BlockCentreSampler.h"
 #include "relay/FrameCopy.h"
 
 namespace {
@@ -97,12 +98,21 @@ void FrameLayout::write(const uint8_t* source, size_t sourceStride, FrameSize fr
         write(source, sourceStride, destination);
         return;
     }
+    const auto sampler = BlockCentreSampler::make(from, size);
+    // Writes scaled rows `firstRow` on to `rows`.
     const auto scale = [&](uint8_t* rows, size_t rowsStride, uint32_t firstRow, uint32_t count) {
+        if (sampler) {
+            sampler->sampleRows(source, sourceStride, firstRow, count, rows, rowsStride);
+            return;
+        }
+        // libyuv writes the rows where they lie in the whole picture, which is here `rows`.
+        const auto origin = reinterpret_cast<uintptr_t>(rows) - rowsStride * firstRow;
         libyuv::ARGBScaleClip(source, static_cast<int>(sourceStride), static_cast<int>(from.width),
-                              static_cast<int>(from.height), rows, static_cast<int>(rowsStride),
-                              static_cast<int>(size.width), static_cast<int>(size.height), 0,
-                              static_cast<int>(firstRow), static_cast<int>(size.width),
-                              static_cast<int>(count), libyuv::kFilterBox);
+                              static_cast<int>(from.height), reinterpret_cast<uint8_t*>(origin),
+                              static_cast<int>(rowsStride), static_cast<int>(size.width),
+                              static_cast<int>(size.height), 0, static_cast<int>(firstRow),
+                              static_cast<int>(size.width), static_cast<int>(count),
+                              libyuv::kFilterBox);
     };
     if (format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_BGRx) {
         scale(destination, stride(), 0, size.height);
@@ -112,10 +122,7 @@ void FrameLayout::write(const uint8_t* source, size_t sourceStride, FrameSize fr
     scratch.resize(size.stride() * bandRows);
     for (uint32_t first = 0; first < size.height; first += bandRows) {
         const uint32_t count = std::min(bandRows, size.height - first);
-        // libyuv writes the rows of the band where they lie in the whole picture, which here is
-        // the band's memory.
-        const auto origin = reinterpret_cast<uintptr_t>(scratch.data()) - size.stride() * first;
-        scale(reinterpret_cast<uint8_t*>(origin), size.stride(), first, count);
+        scale(scratch.data(), size.stride(), first, count);
         convertRows(scratch.data(), size.stride(), first, count, destination);
     }
 }

@@ -33,9 +33,9 @@ struct FrameLayout {
     // Writes a `size` BGRA image whose rows are `sourceStride` bytes apart into `destination`,
     // which holds `bytes`, converting in one pass where the format is YUV.
     void write(const uint8_t* source, size_t sourceStride, uint8_t* destination) const;
-    // The same for a BGRA image of any size `from`, scaled to `size` where it differs (libyuv's
-    // box filter: it averages at 2:1 and 4:1, but at 3:1, as from 4K to 720p, takes one pixel of
-    // each block).
+    // The same for a BGRA image of any size `from`, scaled to `size` where it differs: libyuv's
+    // box filter, which averages at 2:1 and 4:1, or at whole odd factors (3:1, as from 4K to
+    // 720p) the middle pixel of each block.
     // The source is read once: scaled straight into BGRA rows or, for YUV, a band of rows at a time
     // into `scratch`, each band converted while it is still in the cache.
     void write(const uint8_t* source, size_t sourceStride, FrameSize from, uint8_t* destination,

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <spa/param/video/raw.h>
 
+#include <cstring>
+#include <numeric>
+
 #include "relay/FrameLayout.h"
 
 namespace {
@@ -43,6 +46,27 @@ TEST(FrameLayout, PlanesAndBytesOfEachFormatAndSize) {
             EXPECT_EQ(layout->planes[i].stride, (*planes)[i].stride) << "plane " << i;
         }
         EXPECT_EQ(layout->bytes, bytes);
+    }
+}
+
+// At whole odd factors each output pixel is the middle one of its block, every row written once.
+TEST(FrameLayout, OddFactorsTakeTheMiddleOfEachBlock) {
+    for (const auto& [from, to] :
+         {std::pair<FrameSize, FrameSize>{{9, 6}, {3, 2}}, {{25, 3}, {5, 1}}, {{3, 45}, {1, 3}}}) {
+        SCOPED_TRACE(::testing::Message() << from.width << "x" << from.height);
+        std::vector<uint32_t> source(size_t{from.width} * from.height);
+        std::iota(source.begin(), source.end(), 0u);  // each pixel its own index
+        const auto layout = FrameLayout::make(SPA_VIDEO_FORMAT_BGRA, to);
+        std::vector<uint8_t> out(layout->bytes), scratch;
+        layout->write(reinterpret_cast<const uint8_t*>(source.data()), from.stride(), from,
+                      out.data(), scratch);
+        const uint32_t across = from.width / to.width, down = from.height / to.height;
+        for (uint32_t y = 0; y < to.height; ++y)
+            for (uint32_t x = 0; x < to.width; ++x) {
+                uint32_t pixel = 0;
+                std::memcpy(&pixel, out.data() + layout->stride() * y + 4 * x, 4);
+                EXPECT_EQ(pixel, (y * down + down / 2) * from.width + x * across + across / 2);
+            }
     }
 }
 
