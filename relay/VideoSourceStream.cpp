@@ -197,7 +197,11 @@ void VideoSourceStream::addBuffer(pw_buffer* buffer) {
     if (!negotiated_ || !(plane.type & (1u << SPA_DATA_MemFd))) return;
     std::string failure;
     auto memory = MemFdBuffer::create(negotiated_->bytes, failure);
-    if (!memory) return;  // the buffer stays without data and is never filled
+    if (!memory) {
+        // A buffer without memory would leave the consumer without frames, and nobody told.
+        if (failed_) failed_("no memory for a frame: " + failure);
+        return;
+    }
     plane.type = SPA_DATA_MemFd;
     plane.flags = SPA_DATA_FLAG_READABLE;  // sealed against consumers' writes
     plane.fd = memory->fd();

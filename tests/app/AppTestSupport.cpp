@@ -8,13 +8,10 @@
 std::shared_ptr<gpu::Texture> makeTexture(uint32_t width, uint32_t height,
                                           const std::function<Bgra(uint32_t, uint32_t)>& pixel) {
     std::vector<Bgra> pixels;
-    for (uint32_t i = 0; i < width * height; ++i) {
+    for (uint32_t i = 0; i < width * height; ++i)
         pixels.push_back(pixel ? pixel(i % width, i / width) : Bgra{90, 40, 200, 255});
-    }
     auto texture = testFrameStore->newTexture(width, height);
-    if (texture) {
-        texture->writePixels(pixels.data(), size_t{width} * 4);
-    }
+    if (texture) texture->writePixels(pixels.data(), size_t{width} * 4);
     return texture;
 }
 

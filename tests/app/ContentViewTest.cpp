@@ -91,9 +91,8 @@ class ContentViewTest : public QObject {
         const QColor dot = receiving ? WindowColors::green() : WindowColors::red();
         QVERIFY(near(w.view->grab().toImage().pixelColor(w.geometryOf("statusDot").center()), dot));
         QStringList texts{labelText(*w.view, "stateLabel")};
-        for (const char* name : frameItems) {
+        for (const char* name : frameItems)
             if (w.shown(name)) texts << labelText(*w.view, name);
-        }
         QCOMPARE(texts, bar);
         // Save PNG with no texture opens nothing.
         if (receiving && !texture) w.view->findChild<QPushButton*>("saveButton")->click();

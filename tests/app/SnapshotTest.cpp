@@ -179,9 +179,8 @@ class SnapshotTest : public QObject {
         QByteArray png;
         const auto drain = [&] {
             char bytes[65536];
-            for (ssize_t n; (n = ::read(pipe.handle(), bytes, sizeof bytes)) > 0;) {
+            for (ssize_t n; (n = ::read(pipe.handle(), bytes, sizeof bytes)) > 0;)
                 png.append(bytes, n);
-            }
         };
         QTimer drainer, guard;
         connect(&drainer, &QTimer::timeout, drain);

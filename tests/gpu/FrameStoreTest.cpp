@@ -14,9 +14,8 @@ TEST(Texture, CopiesHonourRowPitch) {
     std::iota(source.begin(), source.end(), 0);  // rows of 20 bytes, each with 8 of padding
     texture->writePixels(source.data(), 28);
     texture->readPixels(out.data(), 24);
-    for (size_t i = 0; i < out.size(); ++i) {
+    for (size_t i = 0; i < out.size(); ++i)
         EXPECT_EQ(out[i], i % 24 < 20 ? source[i / 24 * 28 + i % 24] : 0xEE) << i;
-    }
 }
 
 // No side of 0 or above 16384. The storage of a released texture is used again for one of its

@@ -11,8 +11,7 @@ inline bool runEventLoopUntil(const std::function<bool()>& done) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     QTimer wake;  // ends each wait for events now and then to look at the limit
     wake.start(10);
-    while (!done() && std::chrono::steady_clock::now() < limit) {
+    while (!done() && std::chrono::steady_clock::now() < limit)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
     return done();
 }

@@ -1,11 +1,13 @@
 // The PipeWire video source against real daemons, seen by a real client: gst-launch-1.0.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryFile>
+#include <csignal>
 
 #include "platform/QtRunLoop.h"
 #include "relay/CameraName.h"
@@ -246,6 +248,28 @@ TEST_F(RelayTest, SizeChangeAndWithdrawalLeaveNoDescriptorOpen) {
     round(false);
     EXPECT_TRUE(spinUntil([&] { return openDescriptorCount() <= before; }, 5s))
         << openDescriptorCount() << " descriptors open, " << before << " before";
+}
+
+// Frame memory that cannot be had (files may not grow past 64 KiB here) fails the stream with the
+// system's reason, rather than leaving the client without frames; the camera comes back.
+TEST_F(RelayTest, FrameMemoryThatCannotBeHadFailsTheStreamAloud) {
+    const auto source = announcedSource();
+    ASSERT_TRUE(source);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    const rlimit small{64 * 1024, unlimited.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    QProcess client;
+    startGst(client, 1, "/dev/null");
+    const auto texture = patternTexture(*frameStore, 320, 240);
+    spinUntil([&] { return publish(*source, texture), !journal->logLines().empty(); });
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    EXPECT_EQ(journal->logLines(), Lines{"❌ Syphon server 'Lumetra Vuzadivirur' stream failed: no "
+                                         "memory for a frame: ftruncate: File too large "
+                                         "(announcing it again)"});
+    EXPECT_TRUE(spinUntil([] { return relayNodes() == 1; }));
+    client.kill(), client.waitForFinished();
 }
 
 // Padded host rows reach a client packed through the receiver and relay. With no daemon at first

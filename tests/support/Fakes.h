@@ -30,9 +30,8 @@ class FakeRunLoop : public RunLoop {
         for (; !jobs_.empty(); jobs_.pop_front()) std::exchange(jobs_.front(), nullptr)();
     }
     void tickTimers() {  // every live timer once
-        for (const auto& tick : std::vector(timers_)) {
+        for (const auto& tick : std::vector(timers_))
             if (const auto copy = *tick) copy();  // a tick may invalidate its own timer
-        }
     }
     size_t liveTimers() const {
         return std::ranges::count_if(timers_, [](const auto& tick) { return bool(*tick); });
