@@ -7,23 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-std::optional<FileHandle> FileHandle::openForUpdating(const std::filesystem::path& path,
-                                                      std::string& failure) {
-    return open(path, O_RDWR, failure);
-}
-
 std::optional<FileHandle> FileHandle::openForReading(const std::filesystem::path& path,
                                                      std::string& failure) {
-    // Not blocking, as an open for reading would on a FIFO until it has a writer.
-    return open(path, O_RDONLY | O_NONBLOCK, failure);
-}
-
-std::optional<FileHandle> FileHandle::open(const std::filesystem::path& path, int flags,
-                                           std::string& failure) {
-    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status {};
     if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-        // A folder is no file, opened for reading or not: refused as an open for updating is.
+        // A folder opens for reading, but it is no file.
         ::close(fd);
         fd = -1;
         errno = EISDIR;

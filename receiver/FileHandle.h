@@ -8,11 +8,9 @@
 // An open file descriptor, closed on destruction; errors from the close are ignored.
 class FileHandle {
   public:
-    // Opens `path` for reading and writing, never creating it. None on failure, with the
-    // system's description in `failure`.
-    static std::optional<FileHandle> openForUpdating(const std::filesystem::path& path,
-                                                     std::string& failure);
-    // The same for reading only, which neither needs write access nor waits on a FIFO.
+    // Opens `path` for reading only, never creating it, nor waiting on a FIFO: the host's files
+    // are read here, never written, and need not be writable. None on failure, with the system's
+    // description in `failure`.
     static std::optional<FileHandle> openForReading(const std::filesystem::path& path,
                                                     std::string& failure);
 
@@ -29,7 +27,5 @@ class FileHandle {
 
   private:
     explicit FileHandle(int fd) : fd_(fd) {}
-    static std::optional<FileHandle> open(const std::filesystem::path& path, int flags,
-                                          std::string& failure);
     int fd_ = -1;
 };

@@ -23,7 +23,7 @@ bool SharedFrameFile::frameFileExists() const { return fileExists(frameFilePath_
 bool SharedFrameFile::lockFileExists() const { return fileExists(lockFilePath_); }
 
 SharedFrameFile::Attach SharedFrameFile::attach(std::string& reason) {
-    frameFile_ = FileHandle::openForUpdating(frameFilePath_, reason);
+    frameFile_ = FileHandle::openForReading(frameFilePath_, reason);
     if (!frameFile_) return Attach::frameFileUnopened;
     if (lockFileExists() && !openLockFile(reason)) {
         detach();

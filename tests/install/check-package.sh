@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks it with lintian, installs it with apt, runs the installed
-# program beside lumetra-sim and the daemons until it takes frames, then purges the package and
-# checks that none of its files remain. Installs into this machine: meant for CI.
+# Builds the Debian package, checks it with lintian, installs it with apt, checks what a desktop
+# finds (--version, --help, icon, validated desktop entry and metainfo, man page), runs the program
+# beside lumetra-sim and the daemons until it takes frames, then purges the package and checks that
+# none of its files remain. Installs into this machine: meant for CI.
 #   tests/install/check-package.sh SIM    SIM: a built lumetra-sim, e.g. build/bin/lumetra-sim
 set -euo pipefail
 name=lm-vuzadivirur
@@ -31,7 +32,13 @@ lintian --fail-on error,warning "$deb"
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall "$deb" >/dev/null
 mapfile -t files < <(dpkg -L "$name" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
-printf '%s\n' "${files[@]}" | grep -qx "/usr/bin/$name" || fail "dpkg -L lists no /usr/bin/$name"
+for f in "/usr/bin/$name" "/usr/share/icons/hicolor/scalable/apps/$name.svg"; do
+  printf '%s\n' "${files[@]}" | grep -qx "$f" || fail "dpkg -L lists no $f"
+done
+"$name" --version | grep -Eq "^$name [0-9]+\.[0-9]+" && "$name" --help | grep -q -- --version ||
+  fail "--version or --help does not answer"
+desktop-file-validate "/usr/share/applications/$name.desktop"
+appstreamcli validate --no-net --explain "/usr/share/metainfo/$name.metainfo.xml" >/dev/null
 [ -z "$(man --warnings -l "/usr/share/man/man1/$name.1.gz" 2>&1 >/dev/null)" ] ||
   fail "the man page renders with warnings"
 man "$name" | grep -q '^SHARED FOLDER' || fail "man $name does not show the page"

@@ -232,13 +232,16 @@ struct OrdinaryUserFiles {
 };
 
 // The lock file appears after the frame file was attached, before the first frame or after
-// frames were taken without it, also one the user may only read. From then on, while the host
+// frames were taken without it; both may be read-only to the user. From then on, while the host
 // holds it, a check returns at once and takes nothing, though the slot already shows a whole new
 // header; another reader's shared lock keeps nothing out.
 TEST(LockProtocol, ALateLockFileIsUsedAndOnlyTheHostsLockKeepsTheFrameOut) {
     for (const auto& [framesBefore, mode] : {std::pair{0u, 0600}, {2u, 0600}, {0u, 0444}}) {
         const OrdinaryUserFiles user;
-        ReceiverHarness h({.createLockFile = false});
+        ReceiverHarness h({.createLockFile = false}, Start::files);
+        ASSERT_EQ(::chmod(h.writer->framePath().c_str(), mode), 0);
+        ASSERT_TRUE(h.makeReceiver());
+        ::chmod(h.writer->framePath().c_str(), 0600);  // for the host's second writer below
         for (uint32_t n = 1; n <= framesBefore; ++n) h.writeFrame(n, 4, 4);
         h.receiver->checkForNewFrame();
         const auto lockingHost = SharedFrameWriter::create(h.dir.path(), {}, h.failure);

@@ -250,8 +250,7 @@ TEST_F(RelayTest, SizeChangeAndWithdrawalLeaveNoDescriptorOpen) {
         << openDescriptorCount() << " descriptors open, " << before << " before";
 }
 
-// Frame memory that cannot be had (files may not grow past 64 KiB here) fails the stream with the
-// system's reason, rather than leaving the client without frames; the camera comes back.
+// Frame memory that cannot be had (files may not pass 64 KiB here) fails the stream aloud.
 TEST_F(RelayTest, FrameMemoryThatCannotBeHadFailsTheStreamAloud) {
     const auto source = announcedSource();
     ASSERT_TRUE(source);
@@ -262,8 +261,8 @@ TEST_F(RelayTest, FrameMemoryThatCannotBeHadFailsTheStreamAloud) {
     setrlimit(RLIMIT_FSIZE, &small);
     QProcess client;
     startGst(client, 1, "/dev/null");
-    const auto texture = patternTexture(*frameStore, 320, 240);
-    spinUntil([&] { return publish(*source, texture), !journal->logLines().empty(); });
+    const auto frame = patternTexture(*frameStore, 320, 240);
+    spinUntil([&] { return publish(*source, frame), !journal->logLines().empty(); });
     setrlimit(RLIMIT_FSIZE, &unlimited);
     EXPECT_EQ(journal->logLines(), Lines{"❌ Syphon server 'Lumetra Vuzadivirur' stream failed: no "
                                          "memory for a frame: ftruncate: File too large "
