@@ -7,7 +7,7 @@ namespace {
 
 // Output rows ahead whose source row is asked for while one is written.
 constexpr uint32_t rowsAhead = 2;
-// Output pixels per cache line asked for ahead, at a factor of 3 or more.
+// Output pixels whose span of the later row is asked for at a time.
 constexpr uint32_t pixelsPerFetch = 16;
 constexpr size_t cacheLine = 64;
 
