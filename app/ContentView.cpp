@@ -28,6 +28,21 @@ constexpr int minimumContentWidth = 640;
 constexpr int minimumContentHeight = 480;
 constexpr std::string_view previewFatalLocation = "LMVuzadivirur/MetalTextureView";
 
+// A dialog, not modal, that asks where to save a new file of the type `nameFilter` names; new
+// folders may be made in it.
+QFileDialog* newSaveDialog(QWidget* parent, const char* objectName, const QString& nameFilter,
+                           const QString& suffix) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(objectName);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(nameFilter);
+    dialog->setDefaultSuffix(suffix);
+    dialog->setOption(QFileDialog::ReadOnly, false);
+    dialog->setWindowModality(Qt::NonModal);
+    return dialog;
+}
+
 }  // namespace
 
 ContentView::ContentView(std::shared_ptr<ReceiverState> receiver, std::shared_ptr<LogSink> log,
@@ -221,15 +236,9 @@ void ContentView::saveCurrentFrame() {
 
     // Not modal: frames keep coming while it is open, and each click opens a dialog of its own
     // holding the frame of that click.
-    auto* dialog = new QFileDialog(this);
-    dialog->setObjectName("saveDialog");
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilter(tr("PNG image (*.png)"));
-    dialog->setDefaultSuffix(QStringLiteral("png"));
-    dialog->setOption(QFileDialog::ReadOnly, false);  // new folders may be made in it
+    auto* dialog =
+        newSaveDialog(this, "saveDialog", tr("PNG image (*.png)"), QStringLiteral("png"));
     dialog->selectFile(QStringLiteral("frame_%1.png").arg(static_cast<qlonglong>(frameNumber)));
-    dialog->setWindowModality(Qt::NonModal);
     // While it is open, closing the window does not end the application: the answer and the save
     // it starts still count. The hold goes with the dialog, once that save holds its own.
     auto keepRunning = std::make_shared<QEventLoopLocker>();
@@ -295,18 +304,12 @@ void ContentView::toggleRecording() {
         recording_->stop();
         return;
     }
-    auto* dialog = new QFileDialog(this);
-    dialog->setObjectName("recordDialog");
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setNameFilter(tr("Matroska video (*.mkv)"));
-    dialog->setDefaultSuffix(QStringLiteral("mkv"));
-    dialog->setOption(QFileDialog::ReadOnly, false);
+    auto* dialog =
+        newSaveDialog(this, "recordDialog", tr("Matroska video (*.mkv)"), QStringLiteral("mkv"));
     const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     if (!movies.isEmpty() && QFileInfo(movies).isDir()) dialog->setDirectory(movies);
     dialog->selectFile(QDateTime::currentDateTime().toString(
         QStringLiteral("'recording_'yyyy-MM-dd_HH-mm-ss'.mkv'")));
-    dialog->setWindowModality(Qt::NonModal);
     auto keepRunning = std::make_shared<QEventLoopLocker>();
     connect(dialog, &QFileDialog::finished, this, [this, dialog, keepRunning](int result) {
         startRecording(result, dialog);

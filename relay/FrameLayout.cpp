@@ -105,7 +105,8 @@ void FrameLayout::write(const uint8_t* source, size_t sourceStride, FrameSize fr
             sampler->sampleRows(source, sourceStride, firstRow, count, rows, rowsStride);
             return;
         }
-        // libyuv writes the rows where they lie in the whole picture, which is here `rows`.
+        // libyuv writes each row where it lies in the whole picture: one placed so that row
+        // `firstRow` lands at `rows`.
         const auto origin = reinterpret_cast<uintptr_t>(rows) - rowsStride * firstRow;
         libyuv::ARGBScaleClip(source, static_cast<int>(sourceStride), static_cast<int>(from.width),
                               static_cast<int>(from.height), reinterpret_cast<uint8_t*>(origin),
